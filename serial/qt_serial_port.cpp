@@ -1,0 +1,175 @@
+#include "qt_serial_port.h"
+
+#include <QFileInfo>
+#include <QStringList>
+
+QString DeviceForPort(int portNo)
+{
+    const QString fromEnvironment =
+        qEnvironmentVariable(qPrintable(QString("VEK_COM%1").arg(portNo)));
+    if (!fromEnvironment.isEmpty())
+        return fromEnvironment;
+#ifdef Q_OS_WIN
+    return QString("COM%1").arg(portNo);
+#else
+    return QString("/dev/ttyS%1").arg(portNo - 1);
+#endif
+}
+
+namespace {
+
+struct LineSettings
+{
+    qint32 baud = 0;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+};
+
+std::optional<LineSettings> ParseSettings(const std::string& text)
+{
+    const QStringList fields = QString::fromStdString(text).split(',');
+    if (fields.size() != 4 || fields[2] != "8" || fields[3] != "1")
+        return std::nullopt;
+    bool ok = false;
+    LineSettings s;
+    s.baud = fields[0].toInt(&ok);
+    if (!ok || s.baud <= 0)
+        return std::nullopt;
+    if (fields[1] == "N")
+        s.parity = QSerialPort::NoParity;
+    else if (fields[1] == "O")
+        s.parity = QSerialPort::OddParity;
+    else if (fields[1] == "E")
+        s.parity = QSerialPort::EvenParity;
+    else
+        return std::nullopt;
+    return s;
+}
+
+} // namespace
+
+QtSerialPort::QtSerialPort()
+{
+    QObject::connect(&m_port, &QSerialPort::errorOccurred, &m_port,
+                     [this](QSerialPort::SerialPortError error) { OnError(error); });
+}
+
+QtSerialPort::~QtSerialPort()
+{
+    Close();
+}
+
+bool QtSerialPort::Open(int portNo, const std::string& settings)
+{
+    Close();
+    m_reason.clear();
+    m_broken = false;
+    m_device = DeviceForPort(portNo);
+
+    const std::optional<LineSettings> line = ParseSettings(settings);
+    if (!line)
+        return Fail(QString("unsupported settings \"%1\"").arg(QString::fromStdString(settings)));
+
+    m_port.setPortName(m_device);
+    m_port.setBaudRate(line->baud);
+    m_port.setParity(line->parity);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setStopBits(QSerialPort::OneStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        const QSerialPort::SerialPortError error = m_port.error();
+        if (error == QSerialPort::DeviceNotFoundError)
+            return Fail("no such device");
+        if (error == QSerialPort::PermissionError) {
+            // Qt reports a lock held by another program as a permission error too.
+            const QFileInfo info(m_device);
+            if (info.isReadable() && info.isWritable())
+                return Fail("in use by another program");
+            return Fail("Permission denied");
+        }
+        return Fail(m_port.errorString());
+    }
+    // A stale byte from before this command must not count towards its reply.
+    m_port.clear();
+    return true;
+}
+
+void QtSerialPort::Close()
+{
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+bool QtSerialPort::IsOpen() const
+{
+    return m_port.isOpen();
+}
+
+bool QtSerialPort::Send(std::span<const std::uint8_t> bytes)
+{
+    if (m_broken || !m_port.isOpen())
+        return Fail(m_reason.isEmpty() ? QString("port not open") : m_reason);
+    const qint64 size = static_cast<qint64>(bytes.size());
+    if (m_port.write(reinterpret_cast<const char*>(bytes.data()), size) != size)
+        return Fail(m_port.errorString());
+    // Qt would otherwise hold the bytes until the next pass of the event loop, and the wait is
+    // timed from the send.
+    m_port.flush();
+    if (m_port.bytesToWrite() > 0 && !m_port.waitForBytesWritten(100))
+        return Fail(m_port.errorString());
+    return !m_broken;
+}
+
+std::optional<std::size_t> QtSerialPort::BytesWaiting()
+{
+    if (m_broken || !m_port.isOpen()) {
+        Fail(m_reason.isEmpty() ? QString("port not open") : m_reason);
+        return std::nullopt;
+    }
+    // Bytes reach Qt's buffer only when its read notifier runs; fetch what the driver holds now.
+    m_port.waitForReadyRead(0);
+    if (m_broken)
+        return std::nullopt;
+    return static_cast<std::size_t>(m_port.bytesAvailable());
+}
+
+std::optional<Bytes> QtSerialPort::TakeAll()
+{
+    if (m_broken || !m_port.isOpen()) {
+        Fail(m_reason.isEmpty() ? QString("port not open") : m_reason);
+        return std::nullopt;
+    }
+    const QByteArray data = m_port.readAll();
+    return Bytes(data.begin(), data.end());
+}
+
+std::string QtSerialPort::Reason() const
+{
+    return m_reason.toStdString();
+}
+
+bool QtSerialPort::Fail(const QString& reason)
+{
+    if (m_reason.isEmpty())
+        m_reason = m_device.isEmpty() ? reason : m_device + ": " + reason;
+    return false;
+}
+
+void QtSerialPort::OnError(QSerialPort::SerialPortError error)
+{
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError &&
+        error != QSerialPort::WriteError)
+        return;
+    // The device went away or failed under us (adapter unplugged, other end of a pty closed).
+    // Closing stops its read notifier, which would otherwise fire without end; it is queued
+    // because Qt is still inside that notifier here.
+    m_broken = true;
+    Fail(m_port.errorString());
+    // A later Open() clears m_broken, so a close still queued then leaves the new command alone.
+    QMetaObject::invokeMethod(
+        &m_port,
+        [this] {
+            if (m_broken)
+                Close();
+        },
+        Qt::QueuedConnection);
+}

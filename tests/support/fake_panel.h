@@ -1,0 +1,47 @@
+#pragma once
+
+#include "transactions.h"
+
+#include <string>
+#include <vector>
+
+// A window without a display: fields as plain strings, and a log of what the commands changed
+// so that tests can check the order of visible effects.
+class FakePanel : public Panel
+{
+public:
+    Selectors selectors;
+    std::string station[2] = {"1", "1"};
+    std::string address[2] = {"30002", "41001"};
+    std::string writeData = "0";
+    std::string rxData;
+    std::string rxDetail;
+    bool enabled[2] = {true, true};
+    std::vector<std::string> log;
+    int writeDataReads = 0;
+
+    Selectors SelectorState() const override { return selectors; }
+    std::string StationText(int row) const override { return station[row]; }
+    void SetStationText(int row, const std::string& text) override
+    {
+        station[row] = text;
+        log.push_back("station " + std::to_string(row) + " '" + text + "'");
+    }
+    std::string AddressText(int row) const override { return address[row]; }
+    std::string WriteDataText() const override
+    {
+        ++const_cast<FakePanel*>(this)->writeDataReads;
+        return writeData;
+    }
+    void SetRxData(const std::string& text) override
+    {
+        rxData = text;
+        log.push_back("rx '" + text + "'");
+    }
+    void SetRxDetail(const std::string& detail) override { rxDetail = detail; }
+    void SetCommandEnabled(int row, bool on) override
+    {
+        enabled[row] = on;
+        log.push_back(std::string(on ? "enable " : "disable ") + std::to_string(row));
+    }
+};

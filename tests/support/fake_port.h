@@ -1,0 +1,68 @@
+#pragma once
+
+#include "serial_port.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// A serial port that plays a script: what each call returns, and a log of every call so that
+// tests can check the order of the exchange.
+class FakePort : public SerialPort
+{
+public:
+    Bytes reply; // waiting to be taken after the send
+    bool failOpen = false;
+    bool failSend = false;
+    bool failTake = false;
+    std::vector<std::string> log;
+    std::vector<Bytes> sent;
+
+    bool Open(int portNo, const std::string& settings) override
+    {
+        log.push_back("open " + std::to_string(portNo) + " " + settings);
+        if (failOpen)
+            return false;
+        m_open = true;
+        return true;
+    }
+    void Close() override
+    {
+        log.push_back("close");
+        m_open = false;
+    }
+    bool IsOpen() const override { return m_open; }
+    bool Send(std::span<const std::uint8_t> bytes) override
+    {
+        sent.emplace_back(bytes.begin(), bytes.end());
+        log.push_back("send " + Hex(sent.back()));
+        return !failSend;
+    }
+    std::optional<std::size_t> BytesWaiting() override
+    {
+        log.push_back("count");
+        if (failTake)
+            return std::nullopt;
+        return reply.size();
+    }
+    std::optional<Bytes> TakeAll() override
+    {
+        log.push_back("take");
+        return std::exchange(reply, {});
+    }
+    std::string Reason() const override { return "/dev/fake: Permission denied"; }
+
+    static std::string Hex(const Bytes& bytes)
+    {
+        std::string text;
+        char b[4];
+        for (std::uint8_t v : bytes) {
+            std::snprintf(b, sizeof b, "%s%02X", text.empty() ? "" : " ", v);
+            text += b;
+        }
+        return text;
+    }
+
+private:
+    bool m_open = false;
+};
