@@ -18,30 +18,39 @@ public:
     std::string rxDetail;
     bool enabled[2] = {true, true};
     std::vector<std::string> log;
-    int writeDataReads = 0;
+    std::vector<std::string>* journal = nullptr; // a log shared with other fakes, when set
+    mutable int writeDataReads = 0;
 
     Selectors SelectorState() const override { return selectors; }
     std::string StationText(int row) const override { return station[row]; }
     void SetStationText(int row, const std::string& text) override
     {
         station[row] = text;
-        log.push_back("station " + std::to_string(row) + " '" + text + "'");
+        Note("station " + std::to_string(row) + " '" + text + "'");
     }
     std::string AddressText(int row) const override { return address[row]; }
     std::string WriteDataText() const override
     {
-        ++const_cast<FakePanel*>(this)->writeDataReads;
+        ++writeDataReads;
         return writeData;
     }
     void SetRxData(const std::string& text) override
     {
         rxData = text;
-        log.push_back("rx '" + text + "'");
+        Note("rx '" + text + "'");
     }
     void SetRxDetail(const std::string& detail) override { rxDetail = detail; }
     void SetCommandEnabled(int row, bool on) override
     {
         enabled[row] = on;
-        log.push_back(std::string(on ? "enable " : "disable ") + std::to_string(row));
+        Note(std::string(on ? "enable " : "disable ") + std::to_string(row));
+    }
+
+private:
+    void Note(const std::string& entry)
+    {
+        log.push_back(entry);
+        if (journal)
+            journal->push_back(entry);
     }
 };

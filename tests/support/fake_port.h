@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 // A serial port that plays a script: what each call returns, and a log of every call so that
@@ -16,11 +17,12 @@ public:
     bool failSend = false;
     bool failTake = false;
     std::vector<std::string> log;
+    std::vector<std::string>* journal = nullptr; // a log shared with other fakes, when set
     std::vector<Bytes> sent;
 
     bool Open(int portNo, const std::string& settings) override
     {
-        log.push_back("open " + std::to_string(portNo) + " " + settings);
+        Note("open " + std::to_string(portNo) + " " + settings);
         if (failOpen)
             return false;
         m_open = true;
@@ -28,26 +30,26 @@ public:
     }
     void Close() override
     {
-        log.push_back("close");
+        Note("close");
         m_open = false;
     }
     bool IsOpen() const override { return m_open; }
     bool Send(std::span<const std::uint8_t> bytes) override
     {
         sent.emplace_back(bytes.begin(), bytes.end());
-        log.push_back("send " + Hex(sent.back()));
+        Note("send " + Hex(sent.back()));
         return !failSend;
     }
     std::optional<std::size_t> BytesWaiting() override
     {
-        log.push_back("count");
+        Note("count");
         if (failTake)
             return std::nullopt;
         return reply.size();
     }
     std::optional<Bytes> TakeAll() override
     {
-        log.push_back("take");
+        Note("take");
         return std::exchange(reply, {});
     }
     std::string Reason() const override { return "/dev/fake: Permission denied"; }
@@ -64,5 +66,11 @@ public:
     }
 
 private:
+    void Note(const std::string& entry)
+    {
+        log.push_back(entry);
+        if (journal)
+            journal->push_back(entry);
+    }
     bool m_open = false;
 };

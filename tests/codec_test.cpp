@@ -1,0 +1,140 @@
+// CRC, reference decoding, request frames and reply checks. Expected bytes come from outside
+// this code: the CRC-16/MODBUS check value, and frames that libmodbus builds itself.
+#include "frame_codec.h"
+
+#include <modbus/modbus.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <pty.h>
+#include <random>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using ByteList = std::vector<std::uint8_t>;
+
+TEST(Crc16, MatchesTheStandardCheckValues)
+{
+    const std::string digits = "123456789";
+    const ByteList ascii(digits.begin(), digits.end());
+    const Crc check = Crc16(ascii, 8);
+    EXPECT_EQ(check.CrcLo, 0x37);
+    EXPECT_EQ(check.CrcHi, 0x4B);
+
+    const Crc none = Crc16(ascii, -1);
+    EXPECT_EQ(none.CrcLo, 0xFF);
+    EXPECT_EQ(none.CrcHi, 0xFF);
+
+    // `last` past the end covers what is there and no more.
+    const Crc clamped = Crc16(ascii, 100);
+    EXPECT_EQ(clamped.CrcLo, 0x37);
+    EXPECT_EQ(clamped.CrcHi, 0x4B);
+}
+
+TEST(DecodeReference, SplitsAreaAndOffset)
+{
+    struct Case
+    {
+        const char* text;
+        int area;
+        int offset; // -1: not checked (refused areas)
+    } cases[] = {
+        {"30001", 3, 0},    {"30002", 3, 1},    {"40000", 3, 9999}, {"40001", 4, 0},
+        {"41001", 4, 1000}, {"50000", 4, 9999}, {"50001", 5, -1},   {"30000", 2, -1},
+        {"5", 0, -1},       {"", 0, -1},        {"130002", 3, 1},   {" 4 0 0 0 2", 4, 1},
+        {"40002abc", 4, 1}, {"&H9C42", 4, 1},   {"30001.5", 0, -1},
+    };
+    for (const Case& c : cases) {
+        const std::optional<RegisterRef> ref = DecodeReference(c.text);
+        ASSERT_TRUE(ref.has_value()) << c.text;
+        EXPECT_EQ(ref->AreaDigit, c.area) << c.text;
+        if (c.offset >= 0) {
+            EXPECT_EQ(ref->OffsetHi * 256 + ref->OffsetLo, c.offset) << c.text;
+        }
+    }
+    EXPECT_FALSE(DecodeReference("1E400").has_value());
+}
+
+TEST(CheckReply, ClassifiesInAFixedOrder)
+{
+    struct Case
+    {
+        ByteList rx;
+        ReplyKind kind;
+        int value;
+    } cases[] = {
+        {{0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEF}, ReplyKind::Value, 42},
+        {{0x01, 0x04, 0x02, 0x7F, 0xFF, 0xD9, 0x40}, ReplyKind::Value, 32767},
+        {{0x01, 0x04, 0x02, 0x80, 0x00, 0xD8, 0xF0}, ReplyKind::Value, -32768},
+        {{0x01, 0x04, 0x02, 0xFF, 0xFE, 0x79, 0x40}, ReplyKind::Value, -2},
+        {{0x01, 0x84, 0x02, 0xC2, 0xC1}, ReplyKind::Exception, 0},
+        {{}, ReplyKind::NoAnswer, 0},
+        {{0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEE}, ReplyKind::CrcError, 0},
+        {{0x01, 0x04, 0x02, 0x00, 0x2A, 0x39, 0xEF}, ReplyKind::CrcError, 0},
+        {{0x02, 0x04, 0x02, 0x00, 0x2A, 0x7C, 0xEF}, ReplyKind::Value, 42},
+        {{0x01, 0x03, 0x02, 0x00, 0x2A, 0x39, 0x9B}, ReplyKind::Value, 42},
+        {{0x01, 0x04, 0x04, 0x00, 0x2A, 0x00, 0x00, 0xDA, 0x4C}, ReplyKind::Value, 42},
+        {{0xFF, 0xFF}, ReplyKind::Exception, 0},
+        {{0x12, 0x34}, ReplyKind::CrcError, 0},
+        {{0x01, 0x04, 0x02, 0xA3, 0x01}, ReplyKind::Value, -23807},
+        // Too short for what the checks read: no value can be made of them.
+        {{0x01}, ReplyKind::CrcError, 0},
+        {{0x01, 0x7E, 0x80}, ReplyKind::CrcError, 0},
+        {{0x11, 0x22, 0x8D, 0xF9}, ReplyKind::CrcError, 0},
+    };
+    for (const Case& c : cases) {
+        const ReplyOutcome outcome = CheckReply(c.rx.size(), c.rx);
+        EXPECT_EQ(outcome.kind, c.kind) << ::testing::PrintToString(c.rx);
+        if (c.kind == ReplyKind::Value) {
+            EXPECT_EQ(outcome.value, c.value) << ::testing::PrintToString(c.rx);
+        }
+    }
+}
+
+TEST(CheckReply, LooksOnlyAtTheCountedBytes)
+{
+    // A byte that arrived after the count was taken is not part of the reply.
+    const ByteList rx = {0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEF, 0x99};
+    EXPECT_EQ(CheckReply(7, rx).value, 42);
+    EXPECT_EQ(CheckReply(0, rx).kind, ReplyKind::NoAnswer);
+    // A count beyond the bytes is capped, never read past.
+    EXPECT_EQ(CheckReply(1000, ByteList(rx.begin(), rx.begin() + 7)).value, 42);
+}
+
+TEST(BuildRequest, MatchesTheFramesLibmodbusSends)
+{
+    // libmodbus appends its own CRC to a raw request; capture what it writes on a pty.
+    int master = -1, slave = -1;
+    termios raw{};
+    cfmakeraw(&raw);
+    ASSERT_EQ(openpty(&master, &slave, nullptr, &raw, nullptr), 0);
+    modbus_t* ctx = modbus_new_rtu("/dev/null", 19200, 'N', 8, 1);
+    ASSERT_NE(ctx, nullptr);
+    modbus_set_socket(ctx, slave);
+
+    std::mt19937 random(2026);
+    for (int i = 0; i < 200; ++i) {
+        const std::uint8_t function = std::array<std::uint8_t, 3>{3, 4, 6}[i % 3];
+        const RegisterRef ref{4, static_cast<std::uint8_t>(random()),
+                              static_cast<std::uint8_t>(random())};
+        const auto station = static_cast<std::uint8_t>(random());
+        const auto b4 = static_cast<std::uint8_t>(function == 6 ? random() : 0);
+        const auto b5 = static_cast<std::uint8_t>(function == 6 ? random() : 1);
+        const TxFrame frame = BuildRequest(station, function, ref, b4, b5);
+
+        const std::uint8_t body[6] = {station, function, ref.OffsetHi, ref.OffsetLo, b4, b5};
+        ASSERT_EQ(modbus_send_raw_request(ctx, body, 6), 8);
+        std::uint8_t wire[8] = {};
+        ASSERT_EQ(read(master, wire, 8), 8);
+        EXPECT_EQ(0, std::memcmp(wire, frame.data(), 8)) << "case " << i;
+    }
+    modbus_free(ctx);
+    close(slave);
+    close(master);
+}
+
+} // namespace

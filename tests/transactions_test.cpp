@@ -1,0 +1,349 @@
+// The read and the write command against a scripted port and a window without a display.
+#include "fake_panel.h"
+#include "fake_port.h"
+#include "transactions.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+// A clock that moves only when events are run, by a fixed step.
+struct FakeClock
+{
+    double now = 1000.0;
+    double step = 0.05;
+    std::vector<double> sleeps; // what each event run was allowed to sleep
+    std::vector<std::string>* journal = nullptr;
+
+    WaitServices Services()
+    {
+        return WaitServices{[this] { return now; },
+                            [this](double maxSeconds) {
+                                sleeps.push_back(maxSeconds);
+                                if (journal && sleeps.size() == 1)
+                                    journal->push_back("wait");
+                                now += step;
+                            },
+                            {}};
+    }
+};
+
+struct Rig
+{
+    FakePanel panel;
+    FakePort port;
+    FakeClock clock;
+    SharedValues values;
+    Line line{port, clock.Services()};
+    std::vector<std::string> journal;
+
+    Rig()
+    {
+        panel.journal = port.journal = clock.journal = &journal;
+        panel.selectors.SPD192 = true;
+    }
+    void Read() { ReadTransaction(panel, line, values); }
+    void Write() { WriteTransaction(panel, line, values); }
+    std::string Sent() const { return port.sent.empty() ? "" : FakePort::Hex(port.sent.back()); }
+};
+
+TEST(ReadTransaction, RunsItsStepsInOrder)
+{
+    Rig rig;
+    rig.port.reply = {0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEF};
+    rig.Read();
+    const std::vector<std::string> expected = {"disable 0",      "open 1 19200,N,8,1",
+                                               "station 0 ' 1'", "send 01 04 00 01 00 01 60 0A",
+                                               "wait",           "count",
+                                               "take",           "rx ' 42'",
+                                               "close",          "enable 0"};
+    EXPECT_EQ(rig.journal, expected);
+    EXPECT_EQ(rig.values.RowIndex, 0);
+    EXPECT_EQ(rig.values.StationNo, 1);
+    EXPECT_EQ(rig.values.ReplyWait, 0.2);
+}
+
+TEST(ReadTransaction, SendsTheRequestOfTheReadRow)
+{
+    struct Case
+    {
+        const char* station;
+        const char* address;
+        const char* frame; // empty: refused, nothing sent
+        const char* stationAfter;
+    } cases[] = {
+        {"1", "30002", "01 04 00 01 00 01 60 0A", " 1"},
+        {"1", "30001", "01 04 00 00 00 01 31 CA", " 1"},
+        {"1", "40002", "01 03 00 01 00 01 D5 CA", " 1"},
+        {"1", "40001", "01 03 00 00 00 01 84 0A", " 1"},
+        {"1", "41001", "01 03 03 E8 00 01 04 7A", " 1"},
+        {"17", "30002", "11 04 00 01 00 01 62 9A", " 17"},
+        {"0", "30002", "00 04 00 01 00 01 61 DB", " 0"},
+        {"256", "30002", "00 04 00 01 00 01 61 DB", " 0"},
+        {"1", "50001", "", " 1"},
+        {"1", "20001", "", " 1"},
+        {"1", "", "", " 1"},
+        {"1", "1E400", "", " 1"},
+        {"257", "abc", "", " 1"},
+        // Texts that name no station are refused before the reference is looked at.
+        {"-1", "30002", "", "-1"},
+        {"3E10", "30002", "", "3E10"},
+        {"1E400", "30002", "", "1E400"},
+    };
+    for (const Case& c : cases) {
+        Rig rig;
+        rig.panel.rxData = "earlier";
+        rig.panel.station[0] = c.station;
+        rig.panel.address[0] = c.address;
+        rig.Read();
+        EXPECT_EQ(rig.Sent(), c.frame) << c.station << " / " << c.address;
+        EXPECT_EQ(rig.panel.station[0], c.stationAfter) << c.station << " / " << c.address;
+        EXPECT_EQ(rig.port.log.front(), "open 1 19200,N,8,1");
+        EXPECT_EQ(rig.port.log.back(), "close");
+        EXPECT_FALSE(rig.port.IsOpen());
+        EXPECT_TRUE(rig.panel.enabled[0]);
+        if (*c.frame == '\0') {
+            EXPECT_EQ(rig.panel.rxData, "earlier") << c.address;
+            EXPECT_TRUE(rig.clock.sleeps.empty()) << "a refused read does not wait";
+        }
+    }
+}
+
+TEST(ReadTransaction, ShowsWhatTheReplySays)
+{
+    struct Case
+    {
+        Bytes reply;
+        const char* shown;
+    } cases[] = {
+        {{0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEF}, " 42"},
+        {{0x01, 0x04, 0x02, 0x00, 0x00, 0xB9, 0x30}, " 0"},
+        {{0x01, 0x04, 0x02, 0x7F, 0xFF, 0xD9, 0x40}, " 32767"},
+        {{0x01, 0x04, 0x02, 0x80, 0x00, 0xD8, 0xF0}, "-32768"},
+        {{0x01, 0x04, 0x02, 0x80, 0xFF, 0x98, 0xB0}, "-32513"},
+        {{0x01, 0x04, 0x02, 0xFF, 0xFE, 0x79, 0x40}, "-2"},
+        {{0x01, 0x84, 0x02, 0xC2, 0xC1}, "CMDErr"},
+        {{}, "Noans"},
+        {{0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEE}, "CRCErr"},
+        {{0x02, 0x04, 0x02, 0x00, 0x2A, 0x7C, 0xEF}, " 42"},
+        {{0x01, 0x03, 0x02, 0x00, 0x2A, 0x39, 0x9B}, " 42"},
+        {{0x01, 0x04, 0x04, 0x00, 0x2A, 0x00, 0x00, 0xDA, 0x4C}, " 42"},
+        {{0xFF, 0xFF}, "CMDErr"},
+        {{0x12, 0x34}, "CRCErr"},
+        {{0x01, 0x04, 0x02, 0xA3, 0x01}, "-23807"},
+        {{0x01}, "CRCErr"},
+        {{0x01, 0x7E, 0x80}, "CRCErr"},
+        // A half-duplex adapter's echo of the request, alone and before the answer.
+        {{0x01, 0x04, 0x00, 0x01, 0x00, 0x01, 0x60, 0x0A}, "Noans"},
+        {{0x01, 0x04, 0x00, 0x01, 0x00, 0x01, 0x60, 0x0A, 0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEF},
+         " 42"},
+    };
+    for (const Case& c : cases) {
+        Rig rig;
+        rig.port.reply = c.reply;
+        rig.Read();
+        EXPECT_EQ(rig.panel.rxData, c.shown) << FakePort::Hex(c.reply);
+        EXPECT_EQ(rig.values.Rx.bytes, c.reply);
+    }
+}
+
+TEST(ReadTransaction, ExplainsTheExchangeInTheDetail)
+{
+    Rig rig;
+    rig.port.reply = {0x01, 0x84, 0x02, 0xC2, 0xC1};
+    rig.Read();
+    EXPECT_EQ(rig.panel.rxDetail, "Sent 8 bytes: 01 04 00 01 00 01 60 0A\n"
+                                  "Received 5 bytes: 01 84 02 C2 C1\n"
+                                  "Exception 02: Illegal data address");
+
+    rig.port.reply = Bytes(70000, 0x55);
+    rig.Read();
+    EXPECT_EQ(rig.panel.rxData, "CRCErr");
+    EXPECT_NE(rig.panel.rxDetail.find("Received 70000 bytes: 55 55"), std::string::npos);
+    EXPECT_LT(rig.panel.rxDetail.size(), 400u) << "a babbling line must not flood the tooltip";
+}
+
+TEST(Commands, ReportPortFailuresAndEndIdle)
+{
+    enum Failure { Open, Send, Take };
+    struct Case
+    {
+        bool write;
+        Failure failure;
+        bool sends;
+    } cases[] = {{false, Open, false},
+                 {false, Send, true},
+                 {false, Take, true},
+                 {true, Open, false},
+                 {true, Send, true}};
+    for (const Case& c : cases) {
+        Rig rig;
+        rig.port.failOpen = c.failure == Open;
+        rig.port.failSend = c.failure == Send;
+        rig.port.failTake = c.failure == Take;
+        rig.panel.rxDetail = "before";
+        c.write ? rig.Write() : rig.Read();
+        const int row = c.write ? 1 : 0;
+        EXPECT_EQ(rig.panel.rxData, "PortErr");
+        EXPECT_EQ(rig.panel.rxDetail, "/dev/fake: Permission denied");
+        EXPECT_EQ(rig.port.sent.size(), c.sends ? 1u : 0u);
+        EXPECT_FALSE(rig.port.IsOpen());
+        EXPECT_TRUE(rig.panel.enabled[row]);
+        EXPECT_EQ(rig.journal.front(), "disable " + std::to_string(row));
+        EXPECT_EQ(rig.journal.back(), "enable " + std::to_string(row));
+        if (c.failure == Open) {
+            EXPECT_TRUE(rig.clock.sleeps.empty());
+        }
+    }
+}
+
+TEST(WriteTransaction, RunsItsStepsInOrderAndNeverReads)
+{
+    Rig rig;
+    rig.panel.rxData = " 42";
+    rig.values.Rx = {1, {0x07}};
+    rig.port.reply = {0x01, 0x06, 0x03, 0xE8, 0x00, 0x00, 0x09, 0xBA};
+    rig.Write();
+    const std::vector<std::string> expected = {"disable 1",      "open 1 19200,N,8,1",
+                                               "station 1 ' 1'", "send 01 06 03 E8 00 00 09 BA",
+                                               "wait",           "close",
+                                               "enable 1"};
+    EXPECT_EQ(rig.journal, expected);
+    EXPECT_EQ(rig.panel.rxData, " 42");
+    EXPECT_EQ(rig.values.Rx.bytes, Bytes{0x07});
+    EXPECT_EQ(rig.values.RowIndex, 1);
+    EXPECT_EQ(rig.panel.rxDetail,
+              "Sent 8 bytes: 01 06 03 E8 00 00 09 BA\n(a write's reply is not read)");
+}
+
+TEST(WriteTransaction, SendsTheRequestOfTheWriteRow)
+{
+    struct Case
+    {
+        const char* station;
+        const char* address;
+        const char* value;
+        const char* frame; // empty: nothing sent
+    } cases[] = {
+        {"1", "41001", "0", "01 06 03 E8 00 00 09 BA"},
+        {"1", "41001", "1234", "01 06 03 E8 04 D2 8B 27"},
+        {"1", "41001", "-1", "01 06 03 E8 FF FF 08 0A"},
+        {"1", "41001", "65535", "01 06 03 E8 FF FF 08 0A"},
+        {"1", "41001", "-65537", "01 06 03 E8 FF FF 08 0A"},
+        {"1", "41001", "65536", "01 06 03 E8 00 00 09 BA"},
+        {"1", "41001", "70000", "01 06 03 E8 11 70 04 0E"},
+        {"1", "41001", "-32768", "01 06 03 E8 80 00 68 7A"},
+        {"1", "41001", "1.5", "01 06 03 E8 00 02 88 7B"},
+        {"1", "41001", "2.5", "01 06 03 E8 00 02 88 7B"},
+        {"1", "41001", "-2.5", "01 06 03 E8 FF FE C9 CA"},
+        {"1", "41001", "", "01 06 03 E8 00 00 09 BA"},
+        {"1", "41001", "xyz", "01 06 03 E8 00 00 09 BA"},
+        {"17", "40002", "3", "11 06 00 01 00 03 9A 9B"},
+        {"1", "30002", "5", ""},
+        {"1", "50001", "5", ""},
+        {"1", "", "5", ""},
+        {"1", "41001", "1E400", ""},
+        {"-300", "41001", "5", ""},
+    };
+    for (const Case& c : cases) {
+        Rig rig;
+        rig.panel.station[1] = c.station;
+        rig.panel.address[1] = c.address;
+        rig.panel.writeData = c.value;
+        rig.Write();
+        EXPECT_EQ(rig.Sent(), c.frame) << c.station << " / " << c.address << " / " << c.value;
+        EXPECT_FALSE(rig.port.IsOpen());
+        EXPECT_TRUE(rig.panel.enabled[1]);
+        EXPECT_TRUE(rig.panel.rxData.empty());
+        EXPECT_EQ(std::count(rig.port.log.begin(), rig.port.log.end(), "take"), 0);
+    }
+}
+
+TEST(WriteTransaction, ReadsTheValueOnlyForAHoldingRegister)
+{
+    Rig rig;
+    rig.panel.station[1] = "2.5";
+    rig.panel.address[1] = "30002";
+    rig.Write();
+    EXPECT_EQ(rig.panel.writeDataReads, 0);
+    EXPECT_EQ(rig.panel.station[1], " 2");
+    EXPECT_TRUE(rig.port.sent.empty());
+}
+
+TEST(Selectors, ChooseThePortAndTheSettings)
+{
+    struct Case
+    {
+        Selectors s;
+        const char* open;
+    } cases[] = {
+        {{.SPD192 = true}, "open 1 19200,N,8,1"},
+        {{.Even1 = true}, "open 1 38400,E,8,1"},
+        {{.Com3 = true, .SPD96 = true, .Odd1 = true}, "open 3 9600,O,8,1"},
+        {{}, "open 1 38400,N,8,1"},
+        {{.Com2 = true, .Com4 = true}, "open 4 38400,N,8,1"},
+        {{.Com5 = true, .SPD192 = true, .SPD96 = true, .Odd1 = true, .Even1 = true},
+         "open 5 19200,E,8,1"},
+    };
+    for (const Case& c : cases) {
+        Rig rig;
+        rig.panel.selectors = c.s;
+        rig.Read();
+        EXPECT_EQ(rig.port.log.front(), c.open);
+    }
+}
+
+TEST(AwaitReply, WaitsTheWholeTimeWhateverArrives)
+{
+    struct Case
+    {
+        double start;
+        double step;
+        double jumpAt; // clock reading at which the clock is reset (-1: never)
+        double jumpTo;
+        double endsAt; // clock reading when the wait is over
+    } cases[] = {
+        // Steps are binary fractions so that the sums are exact.
+        {1000.0, 0.0625, -1, 0, 1000.25},
+        {1000.0, 0.125, -1, 0, 1000.25},
+        // Midnight: the clock falls back to about 0, and the whole wait starts again.
+        {86399.875, 0.0625, 86399.9375, 0.0, 0.25},
+        // Set forward by hand: the wait ends at the next test.
+        {500.0, 0.0625, 500.0625, 600.0, 600.0},
+    };
+    for (const Case& c : cases) {
+        double now = c.start;
+        bool jumped = false;
+        std::vector<double> sleeps;
+        const WaitServices services{[&] { return now; },
+                                    [&](double maxSeconds) {
+                                        sleeps.push_back(maxSeconds);
+                                        now += c.step;
+                                        if (sleeps.size() > 1000)
+                                            now = 1e9; // a wait that never ends fails, not hangs
+                                        if (!jumped && c.jumpAt >= 0 && now >= c.jumpAt) {
+                                            now = c.jumpTo;
+                                            jumped = true;
+                                        }
+                                    },
+                                    {}};
+        EXPECT_TRUE(AwaitReply(0.2, services));
+        EXPECT_NEAR(now, c.endsAt, 1e-6) << c.start;
+        for (double s : sleeps)
+            EXPECT_LE(s, 0.2 + 1e-9) << "an event run may not sleep past the deadline";
+    }
+}
+
+TEST(AwaitReply, EndsAtOnceWhenAbandoned)
+{
+    double now = 10.0;
+    int runs = 0;
+    const WaitServices services{[&] { return now; }, [&](double) { ++runs, now += 0.01; },
+                                [&] { return runs == 3; }};
+    EXPECT_FALSE(AwaitReply(0.2, services));
+    EXPECT_EQ(runs, 3);
+}
+
+} // namespace
