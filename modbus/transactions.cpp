@@ -85,6 +85,22 @@ void PortFailure(Panel& panel, Line& line, int row)
     Finish(panel, line, row);
 }
 
+// How every command begins: its button off, the line settings taken from the selectors, the
+// shared values set, the port opened. False (with the failure shown) when the port will not open.
+bool Start(Panel& panel, Line& line, SharedValues& values, int row)
+{
+    panel.SetCommandEnabled(row, false);
+    const Selectors selectors = panel.SelectorState();
+    const int portNo = PortFromSelectors(selectors);
+    const std::string commSettings = SettingsFromSelectors(selectors);
+    values.ReplyWait = kReplyWait;
+    values.RowIndex = static_cast<std::int16_t>(row);
+    if (OpenPort(line.port, portNo, commSettings))
+        return true;
+    PortFailure(panel, line, row);
+    return false;
+}
+
 } // namespace
 
 bool NormaliseStation(Panel& panel, SharedValues& values, int row)
@@ -99,14 +115,8 @@ bool NormaliseStation(Panel& panel, SharedValues& values, int row)
 
 void ReadTransaction(Panel& panel, Line& line, SharedValues& values)
 {
-    panel.SetCommandEnabled(kReadRow, false);
-    const Selectors selectors = panel.SelectorState();
-    const int portNo = PortFromSelectors(selectors);
-    const std::string commSettings = SettingsFromSelectors(selectors);
-    values.ReplyWait = kReplyWait;
-    values.RowIndex = kReadRow;
-    if (!OpenPort(line.port, portNo, commSettings))
-        return PortFailure(panel, line, kReadRow);
+    if (!Start(panel, line, values, kReadRow))
+        return;
 
     if (!NormaliseStation(panel, values, values.RowIndex))
         return Finish(panel, line, kReadRow);
@@ -134,14 +144,8 @@ void ReadTransaction(Panel& panel, Line& line, SharedValues& values)
 
 void WriteTransaction(Panel& panel, Line& line, SharedValues& values)
 {
-    panel.SetCommandEnabled(kWriteRow, false);
-    const Selectors selectors = panel.SelectorState();
-    const int portNo = PortFromSelectors(selectors);
-    const std::string commSettings = SettingsFromSelectors(selectors);
-    values.ReplyWait = kReplyWait;
-    values.RowIndex = kWriteRow;
-    if (!OpenPort(line.port, portNo, commSettings))
-        return PortFailure(panel, line, kWriteRow);
+    if (!Start(panel, line, values, kWriteRow))
+        return;
 
     if (!NormaliseStation(panel, values, values.RowIndex))
         return Finish(panel, line, kWriteRow);
