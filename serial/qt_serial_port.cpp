@@ -86,6 +86,10 @@ bool QtSerialPort::Open(int portNo, const std::string& settings)
                 return Fail("in use by another program");
             return Fail("Permission denied");
         }
+        // Qt's terminal calls fail on a plain file or a device that is no terminal (ENOTTY); the
+        // standard speeds and 8N1 that we ask for are refused by no real serial port.
+        if (error == QSerialPort::UnsupportedOperationError)
+            return Fail("not a serial device");
         return Fail(m_port.errorString());
     }
     // A stale byte from before this command must not count towards its reply.

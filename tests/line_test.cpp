@@ -1,53 +1,494 @@
-// The real Qt serial port over a pseudo-terminal, against the libmodbus demo slave.
+// The real Qt serial port over pseudo-terminals: against the libmodbus demo slave, against a
+// scripted raw device that misbehaves on purpose, and against ports that cannot be used.
 #include "fake_panel.h"
+#include "fake_port.h"
+#include "frame_codec.h"
+#include "pty_peer.h"
 #include "qt_serial_port.h"
 #include "slave_process.h"
 #include "transactions.h"
 
 #include <gtest/gtest.h>
 
+#include <QTemporaryFile>
+
 #include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include <grp.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
+using namespace std::chrono_literals;
+
+// The two requests every raw-line test sends: read 30002 and write 1234 to 41001, station 1.
+const Bytes kReadRequest = {0x01, 0x04, 0x00, 0x01, 0x00, 0x01, 0x60, 0x0A};
+const Bytes kWriteRequest = {0x01, 0x06, 0x03, 0xE8, 0x04, 0xD2, 0x8B, 0x27};
+
+Bytes WithCrc(Bytes bytes)
+{
+    const Crc crc = Crc16(bytes, static_cast<std::ptrdiff_t>(bytes.size()) - 1);
+    bytes.push_back(crc.CrcLo);
+    bytes.push_back(crc.CrcHi);
+    return bytes;
+}
+
+// A well-formed answer to a one-register read of input registers.
+Bytes ValueReply(std::uint16_t value)
+{
+    return WithCrc({0x01, 0x04, 0x02, static_cast<std::uint8_t>(value >> 8),
+                    static_cast<std::uint8_t>(value & 0xFF)});
+}
+
+Bytes Corrupted(Bytes bytes)
+{
+    bytes.back() ^= 0x01;
+    return bytes;
+}
+
+Bytes FirstBytes(const Bytes& bytes, std::size_t n)
+{
+    return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+// A device that chatters without pause: `size` bytes of noise, or, with `value`, a stream that
+// starts like an answer carrying it and ends in the CRC of everything before.
+Bytes Babble(std::size_t size, std::optional<std::uint16_t> value = std::nullopt)
+{
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    if (!value)
+        return bytes;
+    Bytes head = FirstBytes(ValueReply(*value), 5);
+    std::copy(head.begin(), head.end(), bytes.begin());
+    bytes.resize(size - 2);
+    return WithCrc(bytes);
+}
+
+std::string Hex(const Bytes& bytes)
+{
+    return FakePort::Hex(bytes);
+}
+
+// COM1 is the device under test for as long as this lives.
+struct UseDevice
+{
+    explicit UseDevice(const std::string& path) { qputenv("VEK_COM1", path.c_str()); }
+    ~UseDevice() { qunsetenv("VEK_COM1"); }
+};
+
+// The real port with a record of the calls a command made on it.
+class RecordingPort final : public SerialPort
+{
+public:
+    QtSerialPort real;
+    std::vector<std::string> calls;
+
+    bool Open(int portNo, const std::string& settings) override
+    {
+        calls.push_back("open");
+        return real.Open(portNo, settings);
+    }
+    void Close() override
+    {
+        calls.push_back("close");
+        real.Close();
+    }
+    bool IsOpen() const override { return real.IsOpen(); }
+    bool Send(std::span<const std::uint8_t> bytes) override
+    {
+        calls.push_back("send");
+        return real.Send(bytes);
+    }
+    std::optional<std::size_t> BytesWaiting() override
+    {
+        calls.push_back("count");
+        return real.BytesWaiting();
+    }
+    std::optional<Bytes> TakeAll() override
+    {
+        calls.push_back("take");
+        return real.TakeAll();
+    }
+    std::string Reason() const override { return real.Reason(); }
+};
+
+// One window's worth of state driving the real port on COM1.
 struct Bench
 {
-    SlaveProcess slave;
-    QtSerialPort port;
-    Line line{port, RealWaitServices()};
+    UseDevice use;
+    RecordingPort port;
+    int passes = 0; // event loop passes during waits
+    Line line{port, WaitServices{&ClockSeconds,
+                                 [this](double maxSeconds) {
+                                     ++passes;
+                                     RunPendingEvents(maxSeconds);
+                                 },
+                                 {}}};
     SharedValues values;
     FakePanel panel;
 
-    Bench() { qputenv("VEK_COM1", slave.Device().c_str()); }
-    ~Bench() { qunsetenv("VEK_COM1"); }
+    explicit Bench(const std::string& device) : use(device) {}
+
+    void Read(const std::string& station, const std::string& address)
+    {
+        panel.station[0] = station;
+        panel.address[0] = address;
+        ReadTransaction(panel, line, values);
+    }
+    void Write(const std::string& station, const std::string& address, const std::string& value)
+    {
+        panel.station[1] = station;
+        panel.address[1] = address;
+        panel.writeData = value;
+        WriteTransaction(panel, line, values);
+    }
 };
 
-TEST(Line, ReadsTheSlavesRegistersAndWritesBack)
+// ---------------------------------------------------------------------------------------------
+// Against the libmodbus slave
+
+TEST(SlaveLine, ReadsShowTheSlavesAnswers)
 {
-    Bench b;
-    struct Case
+    SlaveProcess slave;
+    Bench b(slave.Device());
+    const struct
     {
         const char* station;
         const char* address;
         const char* shown;
+        const char* detail; // a piece of the tooltip
     } cases[] = {
-        {"1", "30002", " 42"},    {"1", "40002", " 4660"}, {"1", "30003", "-2"},
-        {"1", "30100", "CMDErr"}, {"9", "30002", "Noans"},
+        {"1", "30002", " 42", "Received 7 bytes: 01 04 02 00 2A"},
+        {"1", "40002", " 4660", "Sent 8 bytes: 01 03 00 01 00 01"},
+        {"1", "30003", "-2", "02 FF FE"},
+        {"1", "30005", "-32768", "02 80 00"},
+        {"1", "30100", "CMDErr", "Exception 02: Illegal data address"},
+        {"9", "30002", "Noans", "Received 0 bytes"},
     };
-    for (const Case& c : cases) {
-        b.panel.station[0] = c.station;
-        b.panel.address[0] = c.address;
-        ReadTransaction(b.panel, b.line, b.values);
-        EXPECT_EQ(b.panel.rxData, c.shown) << c.address << "\n" << b.panel.rxDetail;
+    for (const auto& c : cases) {
+        b.Read(c.station, c.address);
+        EXPECT_EQ(b.panel.rxData, c.shown) << c.address;
+        EXPECT_NE(b.panel.rxDetail.find(c.detail), std::string::npos) << c.address << "\n"
+                                                                      << b.panel.rxDetail;
         EXPECT_FALSE(b.port.IsOpen());
+        EXPECT_TRUE(b.panel.enabled[0]);
     }
+}
 
-    b.panel.writeData = "1234";
-    WriteTransaction(b.panel, b.line, b.values);
-    b.panel.address[0] = "41001";
-    b.panel.station[0] = "1";
-    ReadTransaction(b.panel, b.line, b.values);
-    EXPECT_EQ(b.panel.rxData, " 1234");
+TEST(SlaveLine, WrittenValuesReadBack)
+{
+    SlaveProcess slave;
+    Bench b(slave.Device());
+    const struct
+    {
+        const char* address;
+        const char* value;
+        const char* readBack;
+    } cases[] = {
+        {"41001", "1234", " 1234"},
+        {"41002", "-1234", "-1234"},
+        {"42000", "40000", "-25536"}, // the last holding register; the value wraps at 16 bits
+    };
+    for (const auto& c : cases) {
+        b.panel.rxData = "before";
+        b.port.calls.clear();
+        b.Write("1", c.address, c.value);
+        EXPECT_EQ(b.panel.rxData, "before") << c.address;
+        EXPECT_EQ(b.port.calls, (std::vector<std::string>{"open", "send", "close"}));
+        EXPECT_TRUE(b.panel.enabled[1]);
+
+        b.Read("1", c.address);
+        EXPECT_EQ(b.panel.rxData, c.readBack) << c.address << "\n" << b.panel.rxDetail;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Against a raw scripted device
+
+TEST(RawLine, ReadOutcomes)
+{
+    const Bytes value = ValueReply(0x1234);
+    const Bytes exception = WithCrc({0x01, 0x84, 0x02});
+    const struct
+    {
+        const char* what;
+        PtyAnswer answer;
+        const char* shown;
+        std::size_t received; // bytes counted at the end of the wait
+    } cases[] = {
+        {"whole reply at once", {.reply = value}, " 4660", 7},
+        {"bad CRC", {.reply = Corrupted(value)}, "CRCErr", 7},
+        {"first bytes only", {.reply = FirstBytes(value, 4)}, "CRCErr", 4},
+        {"reply begins 100 ms into the wait", {.reply = value, .delay = 100ms}, " 4660", 7},
+        {"single bytes 20 ms apart", {.reply = value, .gap = 20ms}, " 4660", 7},
+        {"echo alone", {.echo = true}, "Noans", 8},
+        {"echo then reply", {.echo = true, .reply = value}, " 4660", 15},
+        {"echo then exception", {.echo = true, .reply = exception}, "CMDErr", 13},
+        // A count kept in 16 bits would read 64 KiB as nothing and 100 KiB as 36864 bytes.
+        {"64 KiB of noise", {.reply = Babble(65536)}, "CRCErr", 65536},
+        {"100 KiB ending in its CRC", {.reply = Babble(102400, 0x0BAD)}, " 2989", 102400},
+    };
+    for (const auto& c : cases) {
+        PtyPeer peer({c.answer});
+        Bench b(peer.Device());
+        b.Read("1", "30002");
+        EXPECT_EQ(b.panel.rxData, c.shown) << c.what << "\n" << b.panel.rxDetail;
+        EXPECT_EQ(b.values.Rx.n, c.received) << c.what;
+        EXPECT_EQ(Hex(peer.Heard()), Hex(kReadRequest)) << c.what;
+        EXPECT_FALSE(b.port.IsOpen()) << c.what;
+        EXPECT_TRUE(b.panel.enabled[0]) << c.what;
+    }
+}
+
+TEST(RawLine, LateBytesDoNotReachTheNextCommand)
+{
+    const Bytes late = ValueReply(1111);
+    PtyPeer peer({{.reply = late, .delay = 500ms}, {.reply = ValueReply(2)}});
+    Bench b(peer.Device());
+
+    b.Read("1", "30002");
+    EXPECT_EQ(b.panel.rxData, "Noans");
+
+    // The late answer now sits in the driver, waiting for whoever opens the port next.
+    ASSERT_TRUE(peer.WaitUntilAnswered(5s));
+    for (int i = 0; i < 500 && peer.QueuedAtDevice() < static_cast<int>(late.size()); ++i)
+        std::this_thread::sleep_for(2ms);
+    ASSERT_EQ(peer.QueuedAtDevice(), static_cast<int>(late.size()));
+
+    b.Read("1", "30002");
+    EXPECT_EQ(b.panel.rxData, " 2") << b.panel.rxDetail;
+    EXPECT_EQ(b.values.Rx.n, 7u);
+}
+
+TEST(RawLine, WriteSendsItsFrameAndNeverReads)
+{
+    // The device answers the write as a slave would (with the request itself) and the read
+    // after it with a value; the write's answer must neither be read nor reach the read.
+    PtyPeer peer({{.reply = kWriteRequest}, {.reply = ValueReply(7)}});
+    Bench b(peer.Device());
+    b.panel.rxData = "before";
+    b.values.Rx = {1, {0x55}};
+
+    b.Write("1", "41001", "1234");
+    EXPECT_EQ(Hex(peer.Heard()), Hex(kWriteRequest));
+    EXPECT_EQ(b.port.calls, (std::vector<std::string>{"open", "send", "close"}));
+    EXPECT_EQ(b.panel.rxData, "before");
+    EXPECT_EQ(b.values.Rx.n, 1u);
+    EXPECT_EQ(b.values.Rx.bytes, Bytes{0x55});
+    EXPECT_TRUE(b.panel.enabled[1]);
+
+    b.Read("1", "30002");
+    EXPECT_EQ(Hex(peer.Heard()), Hex(kWriteRequest) + " " + Hex(kReadRequest));
+    EXPECT_EQ(b.panel.rxData, " 7") << b.panel.rxDetail;
+}
+
+TEST(RawLine, FarEndClosedDuringTheWait)
+{
+    for (const bool read : {true, false}) {
+        PtyPeer peer({{.delay = 50ms, .hangUp = true}});
+        Bench b(peer.Device());
+        b.panel.rxData = "before";
+        if (read)
+            b.Read("1", "30002");
+        else
+            b.Write("1", "41001", "1234");
+        EXPECT_EQ(Hex(peer.Heard()), Hex(read ? kReadRequest : kWriteRequest));
+        if (read) {
+            EXPECT_EQ(b.panel.rxData, "PortErr");
+            EXPECT_NE(b.panel.rxDetail.find(peer.Device() + ": "), std::string::npos)
+                << b.panel.rxDetail;
+        }
+        EXPECT_FALSE(b.port.IsOpen()) << read;
+        EXPECT_TRUE(b.panel.enabled[read ? 0 : 1]);
+        // A hung-up device stays readable for ever; a port left watching it would turn the
+        // wait into thousands of empty event loop passes.
+        EXPECT_LT(b.passes, 100) << read;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Ports that cannot be used
+
+void ExpectPortError(Bench& b, const std::string& device, const std::string& reason)
+{
+    for (const bool read : {true, false}) {
+        const int row = read ? 0 : 1;
+        b.panel.rxData = "before";
+        b.panel.rxDetail.clear();
+        b.port.calls.clear();
+        if (read)
+            b.Read("1", "30002");
+        else
+            b.Write("1", "41001", "1234");
+        EXPECT_EQ(b.panel.rxData, "PortErr") << device;
+        EXPECT_EQ(b.panel.rxDetail, device + ": " + reason) << device;
+        EXPECT_EQ(b.port.calls, (std::vector<std::string>{"open", "close"})) << device;
+        EXPECT_FALSE(b.port.IsOpen()) << device;
+        EXPECT_TRUE(b.panel.enabled[row]) << device;
+    }
+}
+
+TEST(PortFailure, DevicesThatAreNotSerialPorts)
+{
+    QTemporaryFile regular;
+    ASSERT_TRUE(regular.open());
+    const struct
+    {
+        std::string device;
+        const char* reason;
+    } cases[] = {
+        {"/nonexistent/ttyUSB9", "no such device"},
+        {regular.fileName().toStdString(), "not a serial device"},
+        {"/dev/null", "not a serial device"},
+    };
+    for (const auto& c : cases) {
+        Bench b(c.device);
+        ExpectPortError(b, c.device, c.reason);
+    }
+}
+
+TEST(PortFailure, HeldByAnotherProgram)
+{
+    PtyPeer peer({{.reply = ValueReply(5)}});
+    Bench b(peer.Device());
+    QtSerialPort holder;
+    ASSERT_TRUE(holder.Open(1, "19200,N,8,1")) << holder.Reason();
+
+    ExpectPortError(b, peer.Device(), "in use by another program");
+    EXPECT_TRUE(peer.Heard().empty());
+
+    // Once the other program lets go, the port works again.
+    holder.Close();
+    b.Read("1", "30002");
+    EXPECT_EQ(b.panel.rxData, " 5") << b.panel.rxDetail;
+}
+
+// Root opens every device whatever its mode, so the command runs in a child that has given up
+// root first; it reports what the panel showed through a pipe.
+TEST(PortFailure, WithoutPermission)
+{
+    PtyPeer peer;
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(pipeFds[0]);
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(2);
+        UseDevice use(peer.Device());
+        QtSerialPort port;
+        // No event loop in a forked child: the wait, if it ever came to that, only sleeps.
+        Line line{port,
+                  WaitServices{&ClockSeconds,
+                               [](double s) {
+                                   std::this_thread::sleep_for(std::chrono::duration<double>(s));
+                               },
+                               {}}};
+        SharedValues values;
+        FakePanel panel;
+        ReadTransaction(panel, line, values);
+        const std::string report = panel.rxData + "\n" + panel.rxDetail + "\n" +
+                                   (panel.enabled[0] ? "enabled" : "disabled") + "\n" +
+                                   (port.IsOpen() ? "open" : "closed");
+        const bool ok =
+            write(pipeFds[1], report.data(), report.size()) == static_cast<ssize_t>(report.size());
+        _exit(ok ? 0 : 3);
+    }
+    close(pipeFds[1]);
+    std::string report;
+    pollfd p{pipeFds[0], POLLIN, 0};
+    char buffer[256];
+    ssize_t got = 0;
+    while (poll(&p, 1, 10000) > 0 && (got = read(pipeFds[0], buffer, sizeof buffer)) > 0)
+        report.append(buffer, static_cast<std::size_t>(got));
+    close(pipeFds[0]);
+    int status = 0;
+    if (waitpid(child, &status, WNOHANG) != child) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(report, "PortErr\n" + peer.Device() + ": Permission denied\nenabled\nclosed");
+    EXPECT_TRUE(peer.Heard().empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Many commands
+
+int OpenFds()
+{
+    int n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++n;
+    return n;
+}
+
+long ResidentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+TEST(SlaveLine, ThousandCommandsLeaveNoTrace)
+{
+    SlaveProcess slave;
+    Bench b(slave.Device());
+    // The commands always wait 0.2 s, which would make 1000 of them last over three minutes.
+    // This clock lets the real event loop run until the slave's answer is in (2 s at most),
+    // then says that 0.2 s went by: every wait ends on its second reading, after the answer.
+    std::size_t expected = 0;
+    double fakeNow = 0;
+    b.line.wait.clockSeconds = [&] {
+        const auto giveUp = std::chrono::steady_clock::now() + 2s;
+        for (;;) {
+            const std::optional<std::size_t> n = b.port.real.BytesWaiting();
+            if (!n || *n >= expected || std::chrono::steady_clock::now() > giveUp)
+                break;
+            RunPendingEvents(0.005);
+        }
+        return fakeNow += 0.2;
+    };
+    // Each pair writes a value and reads it back, so a wrong answer would show as well.
+    auto pair = [&](int i) {
+        const int value = i % 2 ? i : -i - 1;
+        b.port.calls.clear(); // the logs would grow by themselves
+        b.panel.log.clear();
+        expected = 8; // a write's answer echoes the request
+        b.Write("1", "41001", std::to_string(value));
+        expected = 7;
+        b.Read("1", "41001");
+        return b.panel.rxData == (value < 0 ? "" : " ") + std::to_string(value);
+    };
+    for (int i = 0; i < 50; ++i)
+        ASSERT_TRUE(pair(i)) << i << ": " << b.panel.rxData;
+
+    const int fdsBefore = OpenFds();
+    const long rssBefore = ResidentKiB();
+    int wrong = 0;
+    for (int i = 0; i < 500; ++i)
+        wrong += pair(i) ? 0 : 1;
+    const int fdsAfter = OpenFds();
+    const long rssAfter = ResidentKiB();
+    std::printf("fds %d -> %d, VmRSS %ld -> %ld KiB\n", fdsBefore, fdsAfter, rssBefore, rssAfter);
+
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(fdsAfter, fdsBefore);
+    EXPECT_LT(rssAfter - rssBefore, 256) << "KiB";
 }
 
 } // namespace
