@@ -2,9 +2,17 @@
 BUILD   ?= build
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES = cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libmodbus-dev \
-           libgtest-dev xvfb xauth fonts-liberation libgl-dev
+           libgtest-dev xvfb xauth fonts-liberation libgl-dev clang-14 libclang-rt-14-dev
+# The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz
+# targets of fuzz/: a short run of each in `make test`, FUZZ_SECONDS each in `make fuzz`.
+ASAN_BUILD   ?= build-asan
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+                LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
+                UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-.PHONY: all deps configure build test demo clean
+.PHONY: all deps configure build test demo clean test-asan test-fuzz fuzz
 
 all: build
 
@@ -31,9 +39,30 @@ build: configure
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 120
+	$(MAKE) --no-print-directory test-asan test-fuzz
+
+$(ASAN_BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEK_SANITIZE=ON
+
+test-asan: $(ASAN_BUILD)/CMakeCache.txt
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) --timeout 240
+
+$(FUZZ_BUILD)/CMakeCache.txt: | deps
+	CC=clang-14 CXX=clang++-14 cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+test-fuzz: $(FUZZ_BUILD)/CMakeCache.txt
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	cd $(FUZZ_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+fuzz: $(FUZZ_BUILD)/CMakeCache.txt
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	for t in check_reply frame text; do \
+	  fuzz/run.sh $(FUZZ_BUILD)/fuzz_$$t fuzz/corpus/$$t $(FUZZ_BUILD)/found/$$t $(FUZZ_SECONDS) || exit 1; \
+	done
 
 demo: build
 	tools/demo.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
