@@ -1,0 +1,450 @@
+// The window on Qt's offscreen platform: layout, fonts, option groups, keyboard, and both commands
+// driven through the real window and the real serial port against the libmodbus demo slave.
+#include "main_window.h"
+#include "slave_process.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <map>
+#include <vector>
+
+namespace {
+
+template <typename T = QWidget> T* Find(const QWidget& window, const char* name)
+{
+    T* w = window.findChild<T*>(QLatin1String(name));
+    if (!w)
+        ADD_FAILURE() << "no control " << name;
+    return w;
+}
+
+QString Text(const QWidget& window, const char* name)
+{
+    if (auto* edit = window.findChild<QLineEdit*>(QLatin1String(name)))
+        return edit->text();
+    if (auto* label = window.findChild<QLabel*>(QLatin1String(name)))
+        return label->text();
+    ADD_FAILURE() << "no text control " << name;
+    return {};
+}
+
+void SetText(const QWidget& window, const char* name, const char* text)
+{
+    Find<QLineEdit>(window, name)->setText(QString::fromLatin1(text));
+}
+
+// The option groups, each in its own order.
+const std::vector<std::vector<const char*>> kGroups = {
+    {"Com1", "Com2", "Com3", "Com4", "Com5"},
+    {"SD384", "SPD192", "SPD96"},
+    {"None1", "Odd1", "Even1"},
+};
+
+// The selected member of each group, or "?" when not exactly one is on.
+std::vector<std::string> Selected(const QWidget& window)
+{
+    std::vector<std::string> result;
+    for (const auto& group : kGroups) {
+        std::string on = "?";
+        int count = 0;
+        for (const char* name : group)
+            if (Find<QRadioButton>(window, name)->isChecked()) {
+                on = name;
+                ++count;
+            }
+        result.push_back(count == 1 ? on : "?");
+    }
+    return result;
+}
+
+struct Shown
+{
+    Main window;
+    Shown()
+    {
+        window.show();
+        window.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+};
+
+TEST(Window, StartsWithTheDesignedValues)
+{
+    Shown s;
+    const Main& w = s.window;
+    EXPECT_EQ(w.windowTitle(), "VEK Sample program");
+    EXPECT_EQ(w.size(), QSize(448, 316));
+    EXPECT_EQ(w.minimumSize(), w.maximumSize());
+    EXPECT_EQ(Selected(w), (std::vector<std::string>{"Com1", "SPD192", "None1"}));
+    const std::map<const char*, const char*> texts = {
+        {"Stno1_0", "1"}, {"Address_0", "30002"}, {"Rx_data", ""},
+        {"Stno1_1", "1"}, {"Address_1", "41001"}, {"Write_data", "0"},
+    };
+    for (const auto& [name, text] : texts)
+        EXPECT_EQ(Text(w, name), text) << name;
+    EXPECT_TRUE(Find(w, "TX1")->isEnabled());
+    EXPECT_TRUE(Find(w, "Write_command")->isEnabled());
+    EXPECT_FALSE(w.Port().IsOpen());
+    EXPECT_EQ(QApplication::focusWidget(), Find(w, "Address_0"));
+}
+
+TEST(Window, EveryControlSitsWhereTheLayoutPutsIt)
+{
+    // Twips, relative to the frame or the client area, as drawn up for the panel.
+    struct Place
+    {
+        const char* name;
+        const char* frame;
+        int left, top, width, height;
+    } places[] = {
+        {"Frame1", nullptr, 240, 240, 2055, 1092},
+        {"Com1", "Frame1", 120, 240, 855, 255},
+        {"Com2", "Frame1", 120, 480, 855, 255},
+        {"Com3", "Frame1", 120, 720, 855, 255},
+        {"Com4", "Frame1", 1080, 240, 855, 255},
+        {"Com5", "Frame1", 1080, 480, 855, 255},
+        {"Frame2", nullptr, 2520, 240, 1695, 1095},
+        {"SD384", "Frame2", 240, 240, 1335, 255},
+        {"SPD192", "Frame2", 240, 480, 1335, 255},
+        {"SPD96", "Frame2", 240, 720, 1215, 255},
+        {"Frame3", nullptr, 4440, 240, 1695, 1092},
+        {"None1", "Frame3", 240, 240, 975, 195},
+        {"Odd1", "Frame3", 240, 480, 855, 255},
+        {"Even1", "Frame3", 240, 780, 855, 195},
+        {"Label1_2", nullptr, 240, 1560, 1575, 255},
+        {"Label4_0", nullptr, 240, 2040, 576, 216},
+        {"Label1_0", nullptr, 1200, 2040, 696, 216},
+        {"Label2_0", nullptr, 3000, 2040, 384, 216},
+        {"TX1", nullptr, 5160, 2040, 1335, 855},
+        {"Stno1_0", nullptr, 240, 2400, 615, 375},
+        {"Address_0", nullptr, 1080, 2400, 1575, 375},
+        {"Rx_data", nullptr, 2880, 2400, 2055, 375},
+        {"Label1_3", nullptr, 240, 3240, 1575, 255},
+        {"Label4_1", nullptr, 240, 3720, 576, 216},
+        {"Label1_1", nullptr, 1200, 3720, 696, 216},
+        {"Label2_1", nullptr, 3000, 3720, 384, 216},
+        {"Write_command", nullptr, 5160, 3720, 1335, 855},
+        {"Stno1_1", nullptr, 240, 4080, 615, 375},
+        {"Address_1", nullptr, 1080, 4080, 1575, 375},
+        {"Write_data", nullptr, 2880, 4080, 2055, 375},
+    };
+    Main w;
+    const auto px = [](int twips) { return static_cast<int>(std::floor(twips / 15.0 + 0.5)); };
+    for (const Place& p : places) {
+        QWidget* c = Find(w, p.name);
+        ASSERT_TRUE(c);
+        EXPECT_EQ(c->parentWidget()->objectName(), p.frame ? p.frame : "") << p.name;
+        EXPECT_EQ(c->geometry(), QRect(px(p.left), px(p.top), px(p.width), px(p.height))) << p.name;
+        EXPECT_TRUE(w.rect().contains(c->mapTo(&w, c->rect().bottomRight()))) << p.name;
+    }
+    // Line1 runs from (120, 3120) to (6600, 3120), three pixels thick around that row.
+    EXPECT_EQ(Find(w, "Line1")->geometry(), QRect(8, 207, 432, 3));
+}
+
+TEST(Window, FontsAreArialInTheirSizesAndWeights)
+{
+    const std::vector<const char*> smallBold = {"Com1", "Com2", "Com3", "Com4", "Com5"};
+    const std::vector<const char*> bold9 = {
+        "Frame1",   "Frame2",   "Frame3",   "SD384",    "SPD192",   "SPD96",
+        "None1",    "Odd1",     "Even1",    "Label1_0", "Label1_1", "Label1_2",
+        "Label1_3", "Label2_0", "Label2_1", "Label4_0", "Label4_1"};
+    const std::vector<const char*> regular11 = {
+        "TX1", "Write_command", "Stno1_0", "Stno1_1", "Address_0", "Address_1", "Write_data"};
+    const std::vector<const char*> result = {"Rx_data"};
+    struct Expected
+    {
+        const std::vector<const char*>& names;
+        double points;
+        int weight;
+    } cases[] = {
+        {smallBold, 8.25, 700}, {bold9, 9, 700}, {regular11, 11.25, 400}, {result, 11.25, 700}};
+    Main w;
+    for (const Expected& e : cases)
+        for (const char* name : e.names) {
+            const QFont f = Find(w, name)->font();
+            EXPECT_EQ(f.family(), "Arial") << name;
+            EXPECT_DOUBLE_EQ(f.pointSizeF(), e.points) << name;
+            EXPECT_EQ(f.weight(), e.weight) << name;
+            EXPECT_FALSE(f.italic() || f.underline() || f.strikeOut()) << name;
+        }
+}
+
+TEST(Window, OptionClicksSetTheirOwnGroupOnly)
+{
+    struct Case
+    {
+        std::vector<const char*> clicks;
+        std::vector<std::string> selected;
+    } cases[] = {
+        {{"Com3"}, {"Com3", "SPD192", "None1"}},
+        {{"Com1"}, {"Com1", "SPD192", "None1"}},
+        {{"Com5", "Com5"}, {"Com5", "SPD192", "None1"}},
+        {{"SD384", "Even1"}, {"Com1", "SD384", "Even1"}},
+        {{"Odd1", "Com4", "SPD96", "None1"}, {"Com4", "SPD96", "None1"}},
+        {{"Com2", "SPD96", "Odd1", "Com2", "SPD192", "Even1", "Com1"}, {"Com1", "SPD192", "Even1"}},
+    };
+    for (const Case& c : cases) {
+        Shown s;
+        for (const char* name : c.clicks)
+            QTest::mouseClick(Find(s.window, name), Qt::LeftButton);
+        EXPECT_EQ(Selected(s.window), c.selected) << c.clicks.back();
+        EXPECT_FALSE(s.window.Port().IsOpen());
+    }
+}
+
+TEST(Window, TabWalksTheFocusableControlsByTabIndex)
+{
+    // As on Windows, an option group is one Tab stop: its selected member.
+    struct Case
+    {
+        std::vector<const char*> clicks;
+        std::vector<std::string> stops;
+    } cases[] = {
+        {{},
+         {"TX1", "Stno1_0", "None1", "SPD192", "Com1", "Address_1", "Write_command", "Stno1_1",
+          "Write_data", "Address_0"}},
+        {{"Com4", "SD384", "Even1"},
+         {"TX1", "Stno1_0", "Even1", "Com4", "SD384", "Address_1", "Write_command", "Stno1_1",
+          "Write_data", "Address_0"}},
+        {{"Com5", "SPD96", "Odd1"},
+         {"TX1", "Stno1_0", "Odd1", "Com5", "SPD96", "Address_1", "Write_command", "Stno1_1",
+          "Write_data", "Address_0"}},
+    };
+    for (const Case& c : cases) {
+        Shown s;
+        for (const char* name : c.clicks)
+            QTest::mouseClick(Find(s.window, name), Qt::LeftButton);
+        Find(s.window, "Address_0")->setFocus();
+        std::vector<std::string> visited;
+        for (std::size_t i = 0; i < c.stops.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited.push_back(QApplication::focusWidget()->objectName().toStdString());
+        }
+        EXPECT_EQ(visited, c.stops);
+    }
+}
+
+TEST(Window, EnterAndEscapeStartNothing)
+{
+    Shown s;
+    for (const char* name : {"Stno1_0", "Address_0", "Stno1_1", "Address_1", "Write_data"}) {
+        QWidget* box = Find(s.window, name);
+        box->setFocus();
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+            QTest::keyClick(box, key);
+    }
+    QTest::keyClick(&s.window, Qt::Key_Escape);
+    // A command would have rewritten a station field (" 1") or shown something in Rx_data.
+    EXPECT_EQ(Text(s.window, "Stno1_0"), "1");
+    EXPECT_EQ(Text(s.window, "Stno1_1"), "1");
+    EXPECT_EQ(Text(s.window, "Rx_data"), "");
+    EXPECT_TRUE(s.window.isVisible());
+}
+
+TEST(Window, ScreenReadersHearNamesAndTheResult)
+{
+    Main w;
+    const std::map<const char*, const char*> names = {
+        {"Stno1_0", "Read station"},    {"Address_0", "Read address"}, {"Stno1_1", "Write station"},
+        {"Address_1", "Write address"}, {"Write_data", "Write value"},
+    };
+    for (const auto& [name, accessible] : names) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(Find(w, name));
+        EXPECT_EQ(a->text(QAccessible::Name), accessible);
+    }
+    for (const char* name : {"Frame2", "SPD96", "Label4_0", "TX1"}) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(Find(w, name));
+        EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << name;
+    }
+    w.SetRxData("CMDErr");
+    w.SetRxDetail("Exception 02: Illegal data address");
+    QAccessibleInterface* rx = QAccessible::queryAccessibleInterface(Find(w, "Rx_data"));
+    EXPECT_EQ(rx->text(QAccessible::Name), "CMDErr");
+    EXPECT_EQ(rx->text(QAccessible::Description), "Exception 02: Illegal data address");
+}
+
+TEST(Window, HeadersWearTheHighlightColours)
+{
+    Main w;
+    const QPalette app = QApplication::palette();
+    for (const char* name : {"Label1_2", "Label1_3"}) {
+        QWidget* header = Find(w, name);
+        EXPECT_TRUE(header->autoFillBackground()) << name;
+        EXPECT_EQ(header->palette().color(QPalette::Window),
+                  app.color(QPalette::Active, QPalette::Highlight));
+        EXPECT_EQ(header->palette().color(QPalette::WindowText),
+                  app.color(QPalette::Active, QPalette::HighlightedText));
+    }
+    EXPECT_FALSE(Find(w, "Label1_0")->autoFillBackground());
+}
+
+// Runs `action` inside the wait of the next command that greys `button`. The button goes grey
+// before the port opens, and nothing lets window events run before the wait does.
+class InItsWait : public QObject
+{
+public:
+    InItsWait(QWidget* button, std::function<void()> action)
+        : m_button(button), m_action(std::move(action))
+    {
+        button->installEventFilter(this);
+    }
+    ~InItsWait() override { m_button->removeEventFilter(this); }
+    bool fired = false;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::EnabledChange && !m_button->isEnabled() && !fired) {
+            fired = true;
+            QTimer::singleShot(0, m_button, m_action);
+        }
+        return false;
+    }
+
+private:
+    QWidget* m_button;
+    std::function<void()> m_action;
+};
+
+struct WithSlave : Shown
+{
+    SlaveProcess slave;
+    QPushButton* read = Find<QPushButton>(window, "TX1");
+    QPushButton* write = Find<QPushButton>(window, "Write_command");
+
+    WithSlave() { qputenv("VEK_COM1", slave.Device().c_str()); }
+    ~WithSlave() { qunsetenv("VEK_COM1"); }
+
+    QString ReadBack(const char* address)
+    {
+        SetText(window, "Address_0", address);
+        read->click();
+        return Text(window, "Rx_data");
+    }
+};
+
+TEST(WindowOnTheLine, ReadsAndWritesThroughTheSlave)
+{
+    WithSlave s;
+    s.read->setFocus();
+    QTest::keyClick(s.read, Qt::Key_Space);
+    EXPECT_EQ(Text(s.window, "Rx_data"), " 42");
+    EXPECT_EQ(Text(s.window, "Stno1_0"), " 1");
+    EXPECT_EQ(s.read->toolTip(), "");
+    EXPECT_TRUE(Find(s.window, "Rx_data")->toolTip().startsWith("Sent 8 bytes: 01 04 00 01 00 01"));
+    EXPECT_EQ(QApplication::focusWidget(), s.read) << "the space bar can repeat the read";
+
+    SetText(s.window, "Write_data", "1234");
+    QTest::mouseClick(s.write, Qt::LeftButton);
+    EXPECT_EQ(Text(s.window, "Stno1_1"), " 1");
+    EXPECT_EQ(s.ReadBack("41001"), " 1234");
+    EXPECT_FALSE(s.window.Port().IsOpen());
+}
+
+TEST(WindowOnTheLine, OnlyTheRunningCommandsButtonIsGrey)
+{
+    for (bool reading : {true, false}) {
+        WithSlave s;
+        QPushButton* own = reading ? s.read : s.write;
+        QPushButton* other = reading ? s.write : s.read;
+        bool ownEnabled = true, otherEnabled = false, portOpen = false;
+        InItsWait hook(own, [&] {
+            ownEnabled = own->isEnabled();
+            otherEnabled = other->isEnabled();
+            portOpen = s.window.Port().IsOpen();
+        });
+        own->click();
+        ASSERT_TRUE(hook.fired);
+        EXPECT_FALSE(ownEnabled) << reading;
+        EXPECT_TRUE(otherEnabled) << reading;
+        EXPECT_TRUE(portOpen) << reading;
+        EXPECT_TRUE(own->isEnabled() && other->isEnabled()) << reading;
+        EXPECT_FALSE(s.window.Port().IsOpen()) << reading;
+    }
+}
+
+TEST(WindowOnTheLine, TheOtherCommandWaitsForTheRunningOne)
+{
+    struct Case
+    {
+        bool readFirst;
+        const char* shown; // the read sees the holding register before or after the write
+    } cases[] = {{true, " 0"}, {false, " 555"}};
+    for (const Case& c : cases) {
+        WithSlave s;
+        SetText(s.window, "Address_0", "41001");
+        SetText(s.window, "Write_data", "555");
+        QPushButton* first = c.readFirst ? s.read : s.write;
+        QPushButton* second = c.readFirst ? s.write : s.read;
+        const char* secondStation = c.readFirst ? "Stno1_1" : "Stno1_0";
+        QString stationInWait;
+        bool secondEnabledInWait = false;
+        InItsWait hook(first, [&] {
+            second->click();
+            stationInWait = Text(s.window, secondStation);
+            secondEnabledInWait = second->isEnabled();
+        });
+        first->click();
+        ASSERT_TRUE(hook.fired);
+        EXPECT_EQ(stationInWait, "1") << "the second command started inside the first one's wait";
+        EXPECT_TRUE(secondEnabledInWait);
+        EXPECT_EQ(Text(s.window, secondStation), " 1") << "the deferred command never ran";
+        EXPECT_EQ(Text(s.window, "Rx_data"), c.shown) << c.readFirst;
+        EXPECT_EQ(s.ReadBack("41001"), " 555");
+    }
+}
+
+TEST(WindowOnTheLine, ASecondClickOnTheWaitingCommandChangesNothing)
+{
+    WithSlave s;
+    SetText(s.window, "Write_data", "1234");
+    InItsWait inRead(s.read, [&] {
+        s.write->click();
+        s.write->click();
+    });
+    // Had the second click queued another write, it would write this value.
+    InItsWait inWrite(s.write, [&] { SetText(s.window, "Write_data", "777"); });
+    s.read->click();
+    ASSERT_TRUE(inRead.fired && inWrite.fired);
+    EXPECT_EQ(Text(s.window, "Rx_data"), " 42");
+    EXPECT_EQ(s.ReadBack("41001"), " 1234");
+}
+
+TEST(WindowOnTheLine, ClosingDuringTheWaitAbandonsTheCommand)
+{
+    for (bool reading : {true, false}) {
+        WithSlave s;
+        QPushButton* own = reading ? s.read : s.write;
+        QPushButton* other = reading ? s.write : s.read;
+        const QString detailBefore = Find(s.window, "Rx_data")->toolTip();
+        bool openAfterClose = true;
+        InItsWait hook(own, [&] {
+            other->click(); // deferred, then dropped by the close
+            s.window.close();
+            openAfterClose = s.window.Port().IsOpen();
+        });
+        own->click();
+        ASSERT_TRUE(hook.fired);
+        EXPECT_FALSE(openAfterClose) << reading;
+        EXPECT_FALSE(s.window.isVisible());
+        EXPECT_EQ(Text(s.window, "Rx_data"), "") << reading;
+        EXPECT_EQ(Text(s.window, reading ? "Stno1_1" : "Stno1_0"), "1") << "deferred command ran";
+        if (reading) {
+            EXPECT_EQ(Find(s.window, "Rx_data")->toolTip(), detailBefore);
+        }
+    }
+}
+
+} // namespace
