@@ -1,0 +1,13 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+// Order statistics of a set of samples; nearest rank, so every figure is a sample that occurred.
+struct Summary
+{
+    std::size_t count = 0;
+    double min = 0, median = 0, p99 = 0, max = 0;
+};
+
+Summary Summarise(std::vector<double> samples);
