@@ -12,7 +12,7 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
                 LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
                 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-.PHONY: all deps configure build test demo clean test-asan test-fuzz fuzz
+.PHONY: all deps configure build test demo bench clean test-asan test-fuzz fuzz
 
 all: build
 
@@ -63,6 +63,10 @@ fuzz: $(FUZZ_BUILD)/CMakeCache.txt
 
 demo: build
 	tools/demo.sh $(BUILD)
+
+# What a command costs beyond its 0.2 s wait; see the README's Performance section.
+bench: build
+	$(BUILD)/vek-bench
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
