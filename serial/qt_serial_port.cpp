@@ -80,8 +80,11 @@ bool QtSerialPort::Open(int portNo, const std::string& settings)
         if (error == QSerialPort::DeviceNotFoundError)
             return Fail("no such device");
         if (error == QSerialPort::PermissionError) {
-            // Qt reports a lock held by another program as a permission error too.
+            // Qt reports a lock held by another program as a permission error too, and it locks
+            // before it looks at the device, so a missing one can end up here as well.
             const QFileInfo info(m_device);
+            if (!info.exists())
+                return Fail("no such device");
             if (info.isReadable() && info.isWritable())
                 return Fail("in use by another program");
             return Fail("Permission denied");
@@ -167,7 +170,10 @@ void QtSerialPort::OnError(QSerialPort::SerialPortError error)
     // Closing stops its read notifier, which would otherwise fire without end; it is queued
     // because Qt is still inside that notifier here.
     m_broken = true;
-    Fail(m_port.errorString());
+    // A vanished device reads as end of file, and Qt then reports whatever errno an earlier call
+    // left behind ("Inappropriate ioctl for device"); say what happened instead.
+    Fail(error == QSerialPort::WriteError ? m_port.errorString()
+                                          : QString("device disconnected or closed"));
     // A later Open() clears m_broken, so a close still queued then leaves the new command alone.
     QMetaObject::invokeMethod(
         &m_port,
