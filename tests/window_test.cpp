@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -18,6 +19,7 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -300,7 +302,11 @@ public:
     {
         button->installEventFilter(this);
     }
-    ~InItsWait() override { m_button->removeEventFilter(this); }
+    ~InItsWait() override
+    {
+        if (m_button)
+            m_button->removeEventFilter(this);
+    }
     bool fired = false;
 
 protected:
@@ -314,7 +320,7 @@ protected:
     }
 
 private:
-    QWidget* m_button;
+    QPointer<QWidget> m_button;
     std::function<void()> m_action;
 };
 
@@ -445,6 +451,29 @@ TEST(WindowOnTheLine, ClosingDuringTheWaitAbandonsTheCommand)
             EXPECT_EQ(Find(s.window, "Rx_data")->toolTip(), detailBefore);
         }
     }
+}
+
+TEST(WindowOnTheLine, TheProgramEndsWhenClosedDuringAWait)
+{
+    SlaveProcess slave;
+    qputenv("VEK_COM1", slave.Device().c_str());
+    auto window = std::make_unique<Main>();
+    window->show();
+    QPushButton* read = Find<QPushButton>(*window, "TX1");
+    InItsWait hook(read, [&] { window->close(); });
+    // As in main(): the application's event loop ends with its last window, and the window
+    // outlives it.
+    QTimer::singleShot(0, read, &QPushButton::click);
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    giveUp.start(10000);
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_TRUE(hook.fired);
+    EXPECT_EQ(Text(*window, "Rx_data"), "");
+    EXPECT_FALSE(window->Port().IsOpen());
+    window.reset();
+    qunsetenv("VEK_COM1");
 }
 
 } // namespace
