@@ -2,7 +2,8 @@
 BUILD   ?= build
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES = cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libmodbus-dev \
-           libgtest-dev xvfb xauth fonts-liberation libgl-dev clang-14 libclang-rt-14-dev
+           libgtest-dev xvfb xauth fonts-liberation libgl-dev clang-14 libclang-rt-14-dev \
+           xdotool imagemagick
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz
 # targets of fuzz/: a short run of each in `make test`, FUZZ_SECONDS each in `make fuzz`.
 ASAN_BUILD   ?= build-asan

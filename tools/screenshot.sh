@@ -37,6 +37,8 @@ export VEK_COM1
 QT_QPA_PLATFORM=xcb "$build/vek-sample" &
 app_pid=$!
 window=$(timeout 20 xdotool search --sync --name "VEK Sample program" | head -n 1)
+# Without a window manager nothing gives the window the keyboard; do it as one would.
+xdotool windowfocus --sync "$window"
 sleep 1
 # The middle of "Read Data" (5160 + 1335/2, 2040 + 855/2 twips, at 15 twips a pixel).
 xdotool mousemove --window "$window" 388 164 click 1
