@@ -206,6 +206,19 @@ TEST(Window, OptionClicksSetTheirOwnGroupOnly)
     }
 }
 
+TEST(Window, ArrowKeysSelectWithinTheFocusedGroup)
+{
+    Shown s;
+    QWidget* speed = Find(s.window, "SPD192");
+    speed->setFocus();
+    QTest::keyClick(speed, Qt::Key_Down);
+    EXPECT_EQ(QApplication::focusWidget(), Find(s.window, "SPD96"));
+    EXPECT_EQ(Selected(s.window), (std::vector<std::string>{"Com1", "SPD96", "None1"}));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    EXPECT_EQ(Selected(s.window), (std::vector<std::string>{"Com1", "SD384", "None1"}));
+}
+
 TEST(Window, TabWalksTheFocusableControlsByTabIndex)
 {
     // As on Windows, an option group is one Tab stop: its selected member.
