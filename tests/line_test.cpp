@@ -437,14 +437,33 @@ int OpenFds()
     return n;
 }
 
-long ResidentKiB()
+#if defined(__SANITIZE_ADDRESS__)
+#define VEK_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VEK_ASAN 1
+#endif
+#endif
+
+#ifdef VEK_ASAN
+// From the sanitizer runtime; not every compiler ships the header that declares it.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
+// Memory in use, in KiB: the resident size, except under AddressSanitizer, whose quarantine of
+// freed blocks makes the resident size grow on purpose; there the live heap counts instead.
+long MemoryKiB()
 {
+#ifdef VEK_ASAN
+    return static_cast<long>(__sanitizer_get_current_allocated_bytes() / 1024);
+#else
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
         if (line.rfind("VmRSS:", 0) == 0)
             return std::stol(line.substr(6));
     return -1;
+#endif
 }
 
 TEST(SlaveLine, ThousandCommandsLeaveNoTrace)
@@ -481,17 +500,19 @@ TEST(SlaveLine, ThousandCommandsLeaveNoTrace)
         ASSERT_TRUE(pair(i)) << i << ": " << b.panel.rxData;
 
     const int fdsBefore = OpenFds();
-    const long rssBefore = ResidentKiB();
+    const long memoryBefore = MemoryKiB();
     int wrong = 0;
     for (int i = 0; i < 500; ++i)
         wrong += pair(i) ? 0 : 1;
     const int fdsAfter = OpenFds();
-    const long rssAfter = ResidentKiB();
-    std::printf("fds %d -> %d, VmRSS %ld -> %ld KiB\n", fdsBefore, fdsAfter, rssBefore, rssAfter);
+    const long memoryAfter = MemoryKiB();
+    std::printf("fds %d -> %d, memory %ld -> %ld KiB\n", fdsBefore, fdsAfter, memoryBefore,
+                memoryAfter);
 
     EXPECT_EQ(wrong, 0);
     EXPECT_EQ(fdsAfter, fdsBefore);
-    EXPECT_LT(rssAfter - rssBefore, 256) << "KiB";
+    ASSERT_GT(memoryBefore, 0);
+    EXPECT_LT(memoryAfter - memoryBefore, 256) << "KiB";
 }
 
 } // namespace
