@@ -307,6 +307,9 @@ TEST(RawLine, FarEndClosedDuringTheWait)
         if (read) {
             EXPECT_EQ(b.panel.rxData, "PortErr");
             EXPECT_EQ(b.panel.rxDetail, peer.Device() + ": device disconnected or closed");
+        } else {
+            // The frame had gone out whole, and a write reads nothing after it.
+            EXPECT_EQ(b.panel.rxData, "before");
         }
         EXPECT_FALSE(b.port.IsOpen()) << read;
         EXPECT_TRUE(b.panel.enabled[read ? 0 : 1]);
