@@ -2,8 +2,9 @@
 BUILD   ?= build
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES = cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libmodbus-dev \
-           libgtest-dev xvfb xauth fonts-liberation libgl-dev clang-14 libclang-rt-14-dev \
-           xdotool imagemagick
+           libgtest-dev xvfb xauth fonts-liberation libgl-dev clang-14 libclang-rt-14-dev
+# Only for retaking docs/window.png.
+SCREENSHOT_PACKAGES = xdotool imagemagick
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz
 # targets of fuzz/: a short run of each in `make test`, FUZZ_SECONDS each in `make fuzz`.
 ASAN_BUILD   ?= build-asan
@@ -13,13 +14,13 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
                 LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
                 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-.PHONY: all deps configure build test demo bench clean test-asan test-fuzz fuzz
+.PHONY: all deps configure build test demo bench screenshot clean test-asan test-fuzz fuzz
 
 all: build
 
 # Installs only what is missing, so a second run costs nothing. Needs root or sudo.
 deps:
-	@missing=""; for p in $(PACKAGES); do \
+	@missing=""; for p in $(PACKAGES) $(EXTRA_PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -68,6 +69,10 @@ demo: build
 # What a command costs beyond its 0.2 s wait; see the README's Performance section.
 bench: build
 	$(BUILD)/vek-bench
+
+screenshot:
+	$(MAKE) --no-print-directory build EXTRA_PACKAGES="$(SCREENSHOT_PACKAGES)"
+	tools/screenshot.sh $(BUILD) docs/window.png
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
