@@ -79,7 +79,10 @@ std::optional<double> NumberFromText(std::string_view text)
     if (std::none_of(mantissa.begin(), mantissa.end(), IsDigit))
         return negative ? -0.0 : 0.0;
 
-    // The exponent is kept within a range that can only matter as overflow or underflow.
+    // The exponent is kept within a range that can only matter as overflow or underflow: a
+    // million beyond the mantissa's own length, since a pasted mantissa of a million digits
+    // shifts the point as far as the exponent does.
+    const long limit = 1'000'000L + static_cast<long>(mantissa.size());
     long exponent = 0;
     if (i < s.size() && (s[i] == 'E' || s[i] == 'e' || s[i] == 'D' || s[i] == 'd')) {
         std::size_t j = i + 1;
@@ -87,7 +90,7 @@ std::optional<double> NumberFromText(std::string_view text)
         if (j < s.size() && (s[j] == '-' || s[j] == '+'))
             ++j;
         for (; j < s.size() && IsDigit(s[j]); ++j)
-            exponent = std::min(exponent * 10 + (s[j] - '0'), 1'000'000L);
+            exponent = std::min(exponent * 10 + (s[j] - '0'), limit);
         if (expNegative)
             exponent = -exponent;
     }
