@@ -2,11 +2,17 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <linux/magic.h>
 #include <sys/resource.h>
+#include <sys/statfs.h>
+#include <sys/utsname.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -48,6 +54,43 @@ long VmRssKb()
         if (line.rfind("VmRSS:", 0) == 0)
             return std::stol(line.substr(6));
     return -1;
+}
+
+std::string MachineNote()
+{
+    std::string model = "unknown CPU";
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(cpuinfo, line))
+        if (line.rfind("model name", 0) == 0 && line.find(':') != std::string::npos) {
+            model = line.substr(line.find(':') + 2);
+            break;
+        }
+    utsname host{};
+    uname(&host);
+    double load[1] = {0};
+    getloadavg(load, 1);
+    char text[256];
+    std::snprintf(text, sizeof text, "%ld CPUs, %s, Linux %s; load average %.2f at the start",
+                  sysconf(_SC_NPROCESSORS_ONLN), model.c_str(), host.release, load[0]);
+    return text;
+}
+
+std::string LockDirectoryNote()
+{
+    // Qt SerialPort's first choice; it falls back to other directories only without it.
+    const char* dir = "/var/lock";
+    char real[PATH_MAX];
+    struct statfs fs
+    {
+    };
+    if (access(dir, R_OK | W_OK) != 0 || !realpath(dir, real) || statfs(real, &fs) != 0)
+        return "not in /var/lock";
+    const std::string where =
+        std::string(dir) + (std::string(real) != dir ? " -> " + std::string(real) : "");
+    if (fs.f_type == TMPFS_MAGIC)
+        return where + ", on tmpfs";
+    return where + ", on a disk file system: each open and close writes, syncs and removes a file";
 }
 
 namespace {

@@ -2,6 +2,8 @@
 
 #include <QTimer>
 
+#include <string>
+
 // What the benchmark reads about its own process: clocks, CPU, descriptors, memory, and the
 // moment the last request left for the line.
 
@@ -19,6 +21,12 @@ CpuSeconds ProcessCpu();
 
 int OpenFds();  // entries of /proc/self/fd; -1 when unreadable
 long VmRssKb(); // VmRSS of /proc/self/status; -1 when unreadable
+
+// CPUs, CPU model, kernel and load average, for the table's heading.
+std::string MachineNote();
+// Where Qt SerialPort puts the lock file that it creates, syncs and removes on every open and
+// close, and whether that costs disk writes.
+std::string LockDirectoryNote();
 
 // Monotonic time at which the last 8-byte write(2) to a terminal returned, 0 before the first.
 // That is the request frame leaving Qt SerialPort for the line.
