@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <thread>
 
 int PortFromSelectors(const Selectors& s)
 {
@@ -83,8 +84,17 @@ double ClockSeconds()
 void RunPendingEvents(double maxSeconds)
 {
     // Sleeping in the event loop keeps the wait off the CPU; the timer wakes it at the deadline
-    // at the latest, since an idle line and an idle window post no event at all.
-    const double ms = std::clamp(std::ceil(maxSeconds * 1000.0), 0.0, 60000.0);
+    // at the latest, since an idle line and an idle window post no event at all. Qt's timers
+    // count whole milliseconds, and rounding up would end every command up to a millisecond
+    // late: the loop sleeps the whole milliseconds, and the last fraction of one is slept here
+    // once the pending events have run.
+    const double seconds = std::clamp(maxSeconds, 0.0, 60.0);
+    const double ms = std::floor(seconds * 1000.0);
+    if (ms < 1.0) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        return;
+    }
     QTimer deadline;
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
