@@ -11,8 +11,10 @@
 
 #include <atomic>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -102,6 +104,18 @@ double LastSendSeconds()
     return g_lastSend.load();
 }
 
+namespace {
+
+// Qt wakes its event loop by writing the number 1 to an eventfd; no request frame is that.
+bool IsWakeUp(const void* data)
+{
+    std::uint64_t value = 0;
+    std::memcpy(&value, data, sizeof value);
+    return value == 1;
+}
+
+} // namespace
+
 // Qt SerialPort hands the request to the driver with write(2). Defining write here makes the
 // dynamic linker bind Qt's call to this one, which times the real path without a hook in the
 // product. Only 8-byte writes to a terminal are noted: Qt's own wake-ups write 8 bytes to an
@@ -111,7 +125,7 @@ extern "C" ssize_t write(int fd, const void* data, size_t size)
     using Write = ssize_t (*)(int, const void*, size_t);
     static const Write real = reinterpret_cast<Write>(dlsym(RTLD_NEXT, "write"));
     const ssize_t written = real(fd, data, size);
-    if (size == 8 && written == 8 && isatty(fd))
+    if (size == 8 && written == 8 && !IsWakeUp(data) && isatty(fd))
         g_lastSend.store(MonotonicSeconds());
     return written;
 }
