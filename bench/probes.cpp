@@ -83,9 +83,7 @@ std::string LockDirectoryNote()
     // Qt SerialPort's first choice; it falls back to other directories only without it.
     const char* dir = "/var/lock";
     char real[PATH_MAX];
-    struct statfs fs
-    {
-    };
+    struct statfs fs = {};
     if (access(dir, R_OK | W_OK) != 0 || !realpath(dir, real) || statfs(real, &fs) != 0)
         return "not in /var/lock";
     const std::string where =
@@ -96,15 +94,8 @@ std::string LockDirectoryNote()
 }
 
 namespace {
+
 std::atomic<double> g_lastSend{0};
-}
-
-double LastSendSeconds()
-{
-    return g_lastSend.load();
-}
-
-namespace {
 
 // Qt wakes its event loop by writing the number 1 to an eventfd; no request frame is that.
 bool IsWakeUp(const void* data)
@@ -115,6 +106,11 @@ bool IsWakeUp(const void* data)
 }
 
 } // namespace
+
+double LastSendSeconds()
+{
+    return g_lastSend.load();
+}
 
 // Qt SerialPort hands the request to the driver with write(2). Defining write here makes the
 // dynamic linker bind Qt's call to this one, which times the real path without a hook in the
