@@ -1,13 +1,6 @@
 #include "exchange.h"
 
-#include <QCoreApplication>
-#include <QDateTime>
-#include <QTimer>
-
 #include <algorithm>
-#include <chrono>
-#include <cmath>
-#include <thread>
 
 int PortFromSelectors(const Selectors& s)
 {
@@ -70,39 +63,4 @@ bool AwaitReply(double replyWait, const WaitServices& services)
         if ((t0 + replyWait) - services.clockSeconds() > replyWait)
             t0 = services.clockSeconds();
     }
-}
-
-double ClockSeconds()
-{
-    // Sub-millisecond resolution, so that the wait never ends a rounding step early.
-    using namespace std::chrono;
-    const double utc = duration<double>(system_clock::now().time_since_epoch()).count();
-    const double local = utc + QDateTime::currentDateTime().offsetFromUtc();
-    return std::fmod(local, 86400.0);
-}
-
-void RunPendingEvents(double maxSeconds)
-{
-    // Sleeping in the event loop keeps the wait off the CPU; the timer wakes it at the deadline
-    // at the latest, since an idle line and an idle window post no event at all. Qt's timers
-    // count whole milliseconds, and rounding up would end every command up to a millisecond
-    // late: the loop sleeps the whole milliseconds, and the last fraction of one is slept here
-    // once the pending events have run.
-    const double seconds = std::clamp(maxSeconds, 0.0, 60.0);
-    const double ms = std::floor(seconds * 1000.0);
-    if (ms < 1.0) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-        return;
-    }
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer);
-    deadline.start(static_cast<int>(ms));
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-}
-
-WaitServices RealWaitServices(std::function<bool()> abandoned)
-{
-    return WaitServices{&ClockSeconds, &RunPendingEvents, std::move(abandoned)};
 }

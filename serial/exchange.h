@@ -43,8 +43,3 @@ struct WaitServices
 
 // Waits replyWait seconds from now while window events run. Returns false when abandoned.
 bool AwaitReply(double replyWait, const WaitServices& services);
-
-// The real services: the wall clock and the Qt event loop of this thread.
-double ClockSeconds();
-void RunPendingEvents(double maxSeconds);
-WaitServices RealWaitServices(std::function<bool()> abandoned = {});

@@ -5,6 +5,7 @@
 #include "frame_codec.h"
 #include "pty_peer.h"
 #include "qt_serial_port.h"
+#include "qt_wait.h"
 #include "slave_process.h"
 #include "transactions.h"
 

@@ -1,7 +1,7 @@
 // The real wait: the wall clock and the Qt event loop of this thread. Whatever the window does
 // meanwhile, the wait never ends before its time, lets window events run, and sleeps rather
 // than spins (its passes through the event loop stay few).
-#include "exchange.h"
+#include "qt_wait.h"
 
 #include <QTimer>
 

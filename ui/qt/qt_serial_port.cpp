@@ -1,20 +1,9 @@
 #include "qt_serial_port.h"
 
+#include "device.h"
+
 #include <QFileInfo>
 #include <QStringList>
-
-QString DeviceForPort(int portNo)
-{
-    const QString fromEnvironment =
-        qEnvironmentVariable(qPrintable(QString("VEK_COM%1").arg(portNo)));
-    if (!fromEnvironment.isEmpty())
-        return fromEnvironment;
-#ifdef Q_OS_WIN
-    return QString("COM%1").arg(portNo);
-#else
-    return QString("/dev/ttyS%1").arg(portNo - 1);
-#endif
-}
 
 namespace {
 
@@ -63,7 +52,7 @@ bool QtSerialPort::Open(int portNo, const std::string& settings)
     Close();
     m_reason.clear();
     m_broken = false;
-    m_device = DeviceForPort(portNo);
+    m_device = QString::fromStdString(DeviceForPort(portNo).path);
 
     const std::optional<LineSettings> line = ParseSettings(settings);
     if (!line)

@@ -5,10 +5,6 @@
 #include <QSerialPort>
 #include <QString>
 
-// The device that COM<portNo> stands for: $VEK_COM<portNo> when set, else the platform's own
-// name (COMn on Windows, /dev/ttyS<n-1> elsewhere).
-QString DeviceForPort(int portNo);
-
 // SerialPort on Qt SerialPort: 8 data bits, 1 stop bit, no flow control, modem lines untouched.
 class QtSerialPort final : public SerialPort
 {

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "exchange.h"
+
+#include <functional>
+#include <span>
+#include <string_view>
+
+// The three option groups of the panel, each in its fixed order: port (Com1..Com5), speed
+// (SD384, SPD192, SPD96) and parity (None1, Odd1, Even1).
+std::span<const std::span<const std::string_view>> OptionGroups();
+
+// The option-group rule: a click on an option walks its own group in order and turns the clicked
+// member on and every other member off. Returns false for a name that is no option.
+bool ClickOption(std::string_view clicked,
+                 const std::function<void(std::string_view member, bool on)>& set);
+
+// What the groups say, from each option's selected state.
+Selectors SelectorsFrom(const std::function<bool(std::string_view option)>& isOn);

@@ -1,0 +1,15 @@
+#include "device.h"
+
+#include <cstdlib>
+
+PortDevice DeviceForPort(int portNo)
+{
+    const std::string variable = "VEK_COM" + std::to_string(portNo);
+    if (const char* value = std::getenv(variable.c_str()); value && *value)
+        return {value, variable};
+#ifdef _WIN32
+    return {"\\\\.\\COM" + std::to_string(portNo), {}};
+#else
+    return {"/dev/ttyS" + std::to_string(portNo - 1), {}};
+#endif
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+// The device that COM<portNo> stands for, and where that came from.
+struct PortDevice
+{
+    std::string path;     // as handed to the system's open
+    std::string variable; // "VEK_COM<n>" when the environment chose it, else empty
+};
+
+// $VEK_COM<portNo> when set and not empty, else the platform's own name: \\.\COM<n> on Windows,
+// /dev/ttyS<n-1> elsewhere (COM1 is /dev/ttyS0, as Linux numbers the first serial port).
+PortDevice DeviceForPort(int portNo);

@@ -1,0 +1,242 @@
+#include "main_window.h"
+
+#include "layout.h"
+#include "option_groups.h"
+#include "qt_wait.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <limits>
+
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
+namespace {
+
+// Pixels at 96 dots per inch; on a denser screen Qt's device pixel ratio scales them further.
+QRect Geometry(const Control& c)
+{
+    if (c.kind == Kind::Line)
+        return QRect(Px(c.left), Px(c.top) - kLineThickness / 2, Px(c.width), kLineThickness);
+    return QRect(Px(c.left), Px(c.top), Px(c.width), Px(c.height));
+}
+
+QFont ControlFont(const Control& c)
+{
+    // Qt chooses faces by writing system, not by character set; every text here is plain
+    // Latin, which any Arial (or its metric twin Liberation Sans) covers.
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(c.points);
+    font.setWeight(static_cast<QFont::Weight>(c.weight));
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+    return font;
+}
+
+QWidget* CreateControl(const Control& c, QWidget* parent)
+{
+    const QString text = QString::fromLatin1(c.text);
+    switch (c.kind) {
+    case Kind::Frame:
+        return new QGroupBox(text, parent);
+    case Kind::Option:
+        return new QRadioButton(text, parent);
+    case Kind::Label:
+    case Kind::Header:
+    case Kind::Result:
+        return new QLabel(text, parent);
+    case Kind::Button:
+        return new QPushButton(text, parent);
+    case Kind::TextBox:
+        return new QLineEdit(text, parent);
+    case Kind::Line:
+        return new QFrame(parent);
+    }
+    return nullptr;
+}
+
+// The header bands look like an active title bar.
+void PaintAsHeader(QLabel* label)
+{
+    QPalette palette = label->palette();
+#ifdef Q_OS_WIN
+    const auto system = [](int index) {
+        const COLORREF c = GetSysColor(index);
+        return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
+    };
+    palette.setColor(QPalette::Window, system(COLOR_ACTIVECAPTION));
+    palette.setColor(QPalette::WindowText, system(COLOR_CAPTIONTEXT));
+#else
+    palette.setColor(QPalette::Window, palette.color(QPalette::Active, QPalette::Highlight));
+    palette.setColor(QPalette::WindowText,
+                     palette.color(QPalette::Active, QPalette::HighlightedText));
+#endif
+    label->setPalette(palette);
+    label->setAutoFillBackground(true);
+    label->setIndent(Px(60));
+}
+
+QString Name(std::string_view name)
+{
+    return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
+}
+
+} // namespace
+
+Main::Main(QWidget* parent) : QWidget(parent), m_commands(*this, m_port, QtWaitServices())
+{
+    setWindowTitle(QString::fromLatin1(kWindowTitle));
+    setFixedSize(Px(kClientWidth), Px(kClientHeight));
+    BuildControls();
+
+    for (const Control& c : Layout()) {
+        if (c.kind != Kind::Option)
+            continue;
+        const std::string_view clicked = c.name;
+        connect(Option(clicked), &QRadioButton::clicked, this, [this, clicked] {
+            ClickOption(clicked, [this](std::string_view member, bool on) {
+                Option(member)->setChecked(on);
+            });
+        });
+    }
+    for (const char* selected : {"Com1", "SPD192", "None1"})
+        Option(selected)->setChecked(true);
+
+    connect(m_tx1, &QPushButton::clicked, this,
+            [this] { m_commands.Click(Commands::Command::Read); });
+    connect(m_writeCommand, &QPushButton::clicked, this,
+            [this] { m_commands.Click(Commands::Command::Write); });
+
+    m_address[0]->setFocus();
+}
+
+Main::~Main() = default;
+
+void Main::BuildControls()
+{
+    for (const Control& c : Layout()) {
+        QWidget* parent =
+            c.frame ? findChild<QGroupBox*>(QLatin1String(c.frame)) : static_cast<QWidget*>(this);
+        QWidget* w = CreateControl(c, parent);
+        w->setObjectName(QLatin1String(c.name));
+        w->setGeometry(Geometry(c));
+        if (c.kind != Kind::Line)
+            w->setFont(ControlFont(c));
+        if (const char* accessible = AccessibleName(c.name))
+            w->setAccessibleName(QLatin1String(accessible));
+    }
+    // Each option group sits in its own frame, so Qt's own exclusivity never crosses groups.
+    const std::vector<const Control*> tabOrder = TabOrder();
+    for (std::size_t i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(findChild<QWidget*>(QLatin1String(tabOrder[i - 1]->name)),
+                    findChild<QWidget*>(QLatin1String(tabOrder[i]->name)));
+
+    const auto child = [this]<typename T>(T*& member, const QString& name) {
+        member = findChild<T*>(name);
+        Q_ASSERT(member);
+    };
+    for (int i = 0; i < 2; ++i) {
+        child(m_stno1[i], QString("Stno1_%1").arg(i));
+        child(m_address[i], QString("Address_%1").arg(i));
+        m_stno1[i]->setMaxLength(std::numeric_limits<int>::max());
+        m_address[i]->setMaxLength(std::numeric_limits<int>::max());
+    }
+    child(m_writeData, QStringLiteral("Write_data"));
+    child(m_rxData, QStringLiteral("Rx_data"));
+    child(m_tx1, QStringLiteral("TX1"));
+    child(m_writeCommand, QStringLiteral("Write_command"));
+    m_writeData->setMaxLength(std::numeric_limits<int>::max());
+
+    // Enter and Escape start nothing; only a click or the space bar on a button does.
+    for (QPushButton* button : {m_tx1, m_writeCommand}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    for (const char* header : {"Label1_2", "Label1_3"})
+        PaintAsHeader(findChild<QLabel*>(QLatin1String(header)));
+    // The result keeps its label text as its accessible name, so a screen reader announces the
+    // value itself; the tooltip with the line detail becomes its description.
+    m_rxData->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    m_rxData->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    QFrame* line = findChild<QFrame*>(QStringLiteral("Line1"));
+    line->setFrameStyle(QFrame::HLine | QFrame::Plain);
+    line->setLineWidth(kLineThickness);
+}
+
+QRadioButton* Main::Option(std::string_view name) const
+{
+    return findChild<QRadioButton*>(Name(name));
+}
+
+void Main::closeEvent(QCloseEvent* event)
+{
+    // Closing is not held up by a waiting command: it is given up with its port closed.
+    m_commands.WindowClosing();
+    event->accept();
+}
+
+QPushButton* Main::CommandButton(int row) const
+{
+    return row == 0 ? m_tx1 : m_writeCommand;
+}
+
+Selectors Main::SelectorState() const
+{
+    return SelectorsFrom([this](std::string_view option) { return Option(option)->isChecked(); });
+}
+
+std::string Main::StationText(int row) const
+{
+    return m_stno1[row]->text().toStdString();
+}
+
+void Main::SetStationText(int row, const std::string& text)
+{
+    m_stno1[row]->setText(QString::fromStdString(text));
+}
+
+std::string Main::AddressText(int row) const
+{
+    return m_address[row]->text().toStdString();
+}
+
+std::string Main::WriteDataText() const
+{
+    return m_writeData->text().toStdString();
+}
+
+void Main::SetRxData(const std::string& text)
+{
+    m_rxData->setText(QString::fromStdString(text));
+}
+
+void Main::SetRxDetail(const std::string& detail)
+{
+    m_rxData->setToolTip(QString::fromStdString(detail));
+}
+
+void Main::SetCommandEnabled(int row, bool enabled)
+{
+    QPushButton* button = CommandButton(row);
+    const bool hadFocus = button->hasFocus();
+    button->setEnabled(enabled);
+    // Qt passes the focus of a greyed button on to the next control. It comes back when the
+    // command ends, so that the space bar repeats the command, unless the operator moved it.
+    if (!enabled) {
+        m_focusMovedTo = hadFocus ? QApplication::focusWidget() : nullptr;
+    } else if (m_focusMovedTo && m_focusMovedTo == QApplication::focusWidget()) {
+        button->setFocus();
+        m_focusMovedTo = nullptr;
+    }
+}
