@@ -20,6 +20,7 @@ public:
     virtual std::string AddressText(int row) const = 0;
     virtual std::string WriteDataText() const = 0;
     // The result label: its visible text, and the line detail behind it (its tooltip).
+    virtual std::string RxDataText() const = 0;
     virtual void SetRxData(const std::string& text) = 0;
     virtual void SetRxDetail(const std::string& detail) = 0;
     // Row 0 is the read button, row 1 the write button.

@@ -13,3 +13,14 @@ PortDevice DeviceForPort(int portNo)
     return {"/dev/ttyS" + std::to_string(portNo - 1), {}};
 #endif
 }
+
+std::string PortTooltip(int portNo, bool present)
+{
+    const PortDevice device = DeviceForPort(portNo);
+    std::string text = "COM" + std::to_string(portNo) + ": " + device.path;
+    if (!device.variable.empty())
+        text += " (from " + device.variable + ")";
+    if (!present)
+        text += " (no such device)";
+    return text;
+}

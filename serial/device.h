@@ -12,3 +12,8 @@ struct PortDevice
 // $VEK_COM<portNo> when set and not empty, else the platform's own name: \\.\COM<n> on Windows,
 // /dev/ttyS<n-1> elsewhere (COM1 is /dev/ttyS0, as Linux numbers the first serial port).
 PortDevice DeviceForPort(int portNo);
+
+// What the option of COM<portNo> tells the operator about its device, for example
+// "COM1: /dev/ttyUSB0 (from VEK_COM1)" or "COM2: /dev/ttyS1 (no such device)". `present` is
+// whether the device is there now, which only the platform can tell.
+std::string PortTooltip(int portNo, bool present);

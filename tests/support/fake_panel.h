@@ -34,6 +34,7 @@ public:
         ++writeDataReads;
         return writeData;
     }
+    std::string RxDataText() const override { return rxData; }
     void SetRxData(const std::string& text) override
     {
         rxData = text;

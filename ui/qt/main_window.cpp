@@ -216,6 +216,11 @@ std::string Main::WriteDataText() const
     return m_writeData->text().toStdString();
 }
 
+std::string Main::RxDataText() const
+{
+    return m_rxData->text().toStdString();
+}
+
 void Main::SetRxData(const std::string& text)
 {
     m_rxData->setText(QString::fromStdString(text));

@@ -28,6 +28,7 @@ public:
     void SetStationText(int row, const std::string& text) override;
     std::string AddressText(int row) const override;
     std::string WriteDataText() const override;
+    std::string RxDataText() const override;
     void SetRxData(const std::string& text) override;
     void SetRxDetail(const std::string& detail) override;
     void SetCommandEnabled(int row, bool enabled) override;
