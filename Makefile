@@ -3,6 +3,8 @@ BUILD   ?= build
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES = cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libmodbus-dev \
            libgtest-dev xvfb xauth fonts-liberation libgl-dev clang-14 libclang-rt-14-dev
+# For `make package` and its check in `make test`.
+PACKAGES += dpkg-dev file desktop-file-utils appstream lintian man-db x11-utils
 # Only for retaking docs/window.png.
 SCREENSHOT_PACKAGES = xdotool imagemagick
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz
@@ -14,7 +16,8 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
                 LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
                 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-.PHONY: all deps configure build test demo bench screenshot clean test-asan test-fuzz fuzz
+.PHONY: all deps configure build test demo bench screenshot clean test-asan test-fuzz fuzz \
+        package test-package
 
 all: build
 
@@ -41,7 +44,15 @@ build: configure
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 120
-	$(MAKE) --no-print-directory test-asan test-fuzz
+	$(MAKE) --no-print-directory test-package test-asan test-fuzz
+
+# $(BUILD)/vek-sample_<version>_<arch>.deb, from the build above (see packaging/).
+package: build
+	rm -f $(BUILD)/vek-sample_*.deb
+	cd $(BUILD) && cpack
+
+test-package: package
+	packaging/check.sh $(BUILD)/vek-sample_*.deb
 
 $(ASAN_BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEK_SANITIZE=ON
