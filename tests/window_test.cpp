@@ -11,11 +11,15 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyleOption>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -89,6 +93,10 @@ TEST(Window, StartsWithTheDesignedValues)
     EXPECT_EQ(w.windowTitle(), "VEK Sample program");
     EXPECT_EQ(w.size(), QSize(448, 316));
     EXPECT_EQ(w.minimumSize(), w.maximumSize());
+    // A window manager draws a maximise button, doing nothing at a fixed size, unless told not to.
+    EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(w.windowFlags() & Qt::WindowCloseButtonHint);
     EXPECT_EQ(Selected(w), (std::vector<std::string>{"Com1", "SPD192", "None1"}));
     const std::map<const char*, const char*> texts = {
         {"Stno1_0", "1"}, {"Address_0", "30002"}, {"Rx_data", ""},
@@ -148,7 +156,10 @@ TEST(Window, EveryControlSitsWhereTheLayoutPutsIt)
         QWidget* c = Find(w, p.name);
         ASSERT_TRUE(c);
         EXPECT_EQ(c->parentWidget()->objectName(), p.frame ? p.frame : "") << p.name;
-        EXPECT_EQ(c->geometry(), QRect(px(p.left), px(p.top), px(p.width), px(p.height))) << p.name;
+        QRect drawn = c->geometry();
+        if (qobject_cast<QLabel*>(c)) // a caption may take room to its right to fit its text
+            drawn.setWidth(std::min(drawn.width(), px(p.width)));
+        EXPECT_EQ(drawn, QRect(px(p.left), px(p.top), px(p.width), px(p.height))) << p.name;
         EXPECT_TRUE(w.rect().contains(c->mapTo(&w, c->rect().bottomRight()))) << p.name;
     }
     // Line1 runs from (120, 3120) to (6600, 3120), three pixels thick around that row.
@@ -181,6 +192,80 @@ TEST(Window, FontsAreArialInTheirSizesAndWeights)
             EXPECT_EQ(f.weight(), e.weight) << name;
             EXPECT_FALSE(f.italic() || f.underline() || f.strikeOut()) << name;
         }
+}
+
+// Runs again at QT_SCALE_FACTOR 1.5 and 2 (tests/CMakeLists.txt).
+TEST(Window, CaptionsFitAndOptionsClearTheirFrame)
+{
+    Shown s;
+    const QByteArray scale = qgetenv("QT_SCALE_FACTOR");
+    EXPECT_DOUBLE_EQ(s.window.devicePixelRatioF(), scale.isEmpty() ? 1.0 : scale.toDouble());
+    // Text fits when its advance fits across and its ink fits down.
+    const auto fits = [](const QWidget* w, const QString& text, const QRect& room) {
+        const QFontMetricsF fm(w->font());
+        EXPECT_LE(fm.horizontalAdvance(text), room.width()) << w->objectName().toStdString();
+        EXPECT_LE(fm.tightBoundingRect(text).height(), room.height())
+            << w->objectName().toStdString();
+    };
+    for (QLabel* label : s.window.findChildren<QLabel*>()) {
+        fits(label, label->text(),
+             label->contentsRect().adjusted(std::max(label->indent(), 0), 0, 0, 0));
+        for (const QWidget* other : s.window.findChildren<QWidget*>()) {
+            if (other != label && other->parentWidget() == label->parentWidget()) {
+                EXPECT_FALSE(label->geometry().intersects(other->geometry()))
+                    << label->objectName().toStdString() << " "
+                    << other->objectName().toStdString();
+            }
+        }
+    }
+    for (QGroupBox* box : s.window.findChildren<QGroupBox*>()) {
+        QStyleOptionGroupBox frame;
+        frame.initFrom(box);
+        frame.text = box->title();
+        frame.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+        const auto rect = [&](const QStyle* style, QStyle::SubControl part) {
+            return style->subControlRect(QStyle::CC_GroupBox, &frame, part, box);
+        };
+        const QRect border = rect(box->style(), QStyle::SC_GroupBoxFrame);
+        // Qt centres the caption in the style sheet's title rect grown to the base style's.
+        QRect caption = rect(box->style(), QStyle::SC_GroupBoxLabel);
+        caption.setSize(caption.size().expandedTo(
+            rect(QApplication::style(), QStyle::SC_GroupBoxLabel).size()));
+        fits(box, box->title(), caption);
+        EXPECT_NEAR(caption.center().y(), border.top(), 1) << "the border runs through the caption";
+        for (QRadioButton* option : box->findChildren<QRadioButton*>()) {
+            const std::string name = option->objectName().toStdString();
+            EXPECT_TRUE(border.adjusted(2, 2, -2, -2).contains(option->geometry())) << name;
+            QStyleOptionButton button;
+            button.initFrom(option);
+            button.text = option->text();
+            const QStyle* optionStyle = option->style();
+            EXPECT_TRUE(option->rect().contains(
+                optionStyle->subElementRect(QStyle::SE_RadioButtonIndicator, &button, option)))
+                << name;
+            fits(option, option->text(),
+                 optionStyle->subElementRect(QStyle::SE_RadioButtonContents, &button, option));
+        }
+    }
+}
+
+TEST(Window, ComOptionsNameTheirDeviceWhenTheTooltipOpens)
+{
+    Shown s;
+    QRadioButton* com2 = Find<QRadioButton>(s.window, "Com2");
+    const auto tooltip = [com2] {
+        QHelpEvent help(QEvent::ToolTip, QPoint(4, 4), com2->mapToGlobal(QPoint(4, 4)));
+        QApplication::sendEvent(com2, &help);
+        return QToolTip::text();
+    };
+    QTemporaryFile device;
+    ASSERT_TRUE(device.open());
+    const QString path = device.fileName();
+    qputenv("VEK_COM2", path.toLocal8Bit());
+    EXPECT_EQ(tooltip(), "COM2: " + path + " (from VEK_COM2)");
+    device.remove();
+    EXPECT_EQ(tooltip(), "COM2: " + path + " (from VEK_COM2) (no such device)");
+    qunsetenv("VEK_COM2");
 }
 
 TEST(Window, OptionClicksSetTheirOwnGroupOnly)

@@ -1,17 +1,22 @@
 #include "main_window.h"
 
+#include "device.h"
 #include "layout.h"
 #include "option_groups.h"
 #include "qt_wait.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QToolTip>
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 #ifdef Q_OS_WIN
@@ -87,6 +92,28 @@ void PaintAsHeader(QLabel* label)
     label->setIndent(Px(60));
 }
 
+// Qt's own styles put a group box's caption above its border, where the table's options sit; on
+// Windows the border runs through the caption's middle, and the options lie below it. Windows'
+// option circle is 13 pixels, which None1 and Even1 (13 pixels high) need; Qt's is 14.
+void DrawAsWindowsFrame(QGroupBox* box)
+{
+    box->setStyleSheet(QString("QGroupBox { border: 1px solid palette(mid); margin-top: %1px; }"
+                               "QGroupBox::title { subcontrol-origin: margin; left: 6px;"
+                               " padding: 0 2px; }"
+                               "QRadioButton::indicator { width: 13px; height: 13px; }")
+                           .arg(box->fontMetrics().height() / 2));
+}
+
+// Liberation Sans, Arial's stand-in, draws "Address" two pixels wider than its table width. The
+// label grows to the right, into the free space before "Data", rather than clip its text.
+void RoomForText(QLabel* label)
+{
+    const QMargins m = label->contentsMargins();
+    const int text =
+        static_cast<int>(std::ceil(QFontMetricsF(label->font()).horizontalAdvance(label->text())));
+    label->resize(std::max(label->width(), text + m.left() + m.right()), label->height());
+}
+
 QString Name(std::string_view name)
 {
     return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
@@ -97,6 +124,9 @@ QString Name(std::string_view name)
 Main::Main(QWidget* parent) : QWidget(parent), m_commands(*this, m_port, QtWaitServices())
 {
     setWindowTitle(QString::fromLatin1(kWindowTitle));
+    // A fixed size: no maximise button, which would do nothing.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(Px(kClientWidth), Px(kClientHeight));
     BuildControls();
 
@@ -133,6 +163,8 @@ void Main::BuildControls()
         w->setGeometry(Geometry(c));
         if (c.kind != Kind::Line)
             w->setFont(ControlFont(c));
+        if (c.kind == Kind::Label)
+            RoomForText(static_cast<QLabel*>(w));
         if (const char* accessible = AccessibleName(c.name))
             w->setAccessibleName(QLatin1String(accessible));
     }
@@ -157,12 +189,18 @@ void Main::BuildControls()
     child(m_tx1, QStringLiteral("TX1"));
     child(m_writeCommand, QStringLiteral("Write_command"));
     m_writeData->setMaxLength(std::numeric_limits<int>::max());
+    for (int n = 1; n <= 5; ++n) {
+        child(m_com[n - 1], QString("Com%1").arg(n));
+        m_com[n - 1]->installEventFilter(this);
+    }
 
     // Enter and Escape start nothing; only a click or the space bar on a button does.
     for (QPushButton* button : {m_tx1, m_writeCommand}) {
         button->setAutoDefault(false);
         button->setDefault(false);
     }
+    for (QGroupBox* box : findChildren<QGroupBox*>())
+        DrawAsWindowsFrame(box);
     for (const char* header : {"Label1_2", "Label1_3"})
         PaintAsHeader(findChild<QLabel*>(QLatin1String(header)));
     // The result keeps its label text as its accessible name, so a screen reader announces the
@@ -184,6 +222,19 @@ void Main::closeEvent(QCloseEvent* event)
     // Closing is not held up by a waiting command: it is given up with its port closed.
     m_commands.WindowClosing();
     event->accept();
+}
+
+bool Main::eventFilter(QObject* watched, QEvent* event)
+{
+    const auto com = std::find(m_com.begin(), m_com.end(), watched);
+    if (event->type() != QEvent::ToolTip || com == m_com.end())
+        return QWidget::eventFilter(watched, event);
+    // Looked up as the tooltip opens: adapters come and go while the window is open.
+    const int portNo = static_cast<int>(com - m_com.begin()) + 1;
+    const bool present = QFileInfo::exists(QString::fromStdString(DeviceForPort(portNo).path));
+    QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(),
+                       QString::fromStdString(PortTooltip(portNo, present)), *com);
+    return true;
 }
 
 QPushButton* Main::CommandButton(int row) const

@@ -38,6 +38,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Each COM option's tooltip names its device.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildControls();
@@ -49,6 +51,7 @@ private:
     // Where Qt moved the keyboard focus when the running command's button went grey.
     QPointer<QWidget> m_focusMovedTo;
 
+    std::array<QRadioButton*, 5> m_com{};
     std::array<QLineEdit*, 2> m_stno1{};
     std::array<QLineEdit*, 2> m_address{};
     QLineEdit* m_writeData = nullptr;
