@@ -202,9 +202,9 @@ TEST(Window, CaptionsFitAndOptionsClearTheirFrame)
     // Text fits when its advance fits across and its ink fits down.
     const auto fits = [](const QWidget* w, const QString& text, const QRect& room) {
         const QFontMetricsF fm(w->font());
-        EXPECT_LE(fm.horizontalAdvance(text), room.width()) << w->objectName().toStdString();
+        EXPECT_LE(fm.horizontalAdvance(text), room.width()) << qPrintable(w->objectName());
         EXPECT_LE(fm.tightBoundingRect(text).height(), room.height())
-            << w->objectName().toStdString();
+            << qPrintable(w->objectName());
     };
     for (QLabel* label : s.window.findChildren<QLabel*>()) {
         fits(label, label->text(),
@@ -212,8 +212,8 @@ TEST(Window, CaptionsFitAndOptionsClearTheirFrame)
         for (const QWidget* other :
              label->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
             EXPECT_TRUE(other == label || !label->geometry().intersects(other->geometry()))
-                << label->objectName().toStdString() << " overlaps "
-                << other->objectName().toStdString();
+                << qPrintable(label->objectName()) << " overlaps "
+                << qPrintable(other->objectName());
         }
     }
     for (QGroupBox* box : s.window.findChildren<QGroupBox*>()) {
@@ -232,17 +232,16 @@ TEST(Window, CaptionsFitAndOptionsClearTheirFrame)
         fits(box, box->title(), caption);
         EXPECT_NEAR(caption.center().y(), border.top(), 1) << "the border runs through the caption";
         for (QRadioButton* option : box->findChildren<QRadioButton*>()) {
-            const std::string name = option->objectName().toStdString();
-            EXPECT_TRUE(border.adjusted(2, 2, -2, -2).contains(option->geometry())) << name;
             QStyleOptionButton button;
             button.initFrom(option);
             button.text = option->text();
-            const QStyle* optionStyle = option->style();
-            EXPECT_TRUE(option->rect().contains(
-                optionStyle->subElementRect(QStyle::SE_RadioButtonIndicator, &button, option)))
-                << name;
-            fits(option, option->text(),
-                 optionStyle->subElementRect(QStyle::SE_RadioButtonContents, &button, option));
+            const auto part = [&](QStyle::SubElement e) {
+                return option->style()->subElementRect(e, &button, option);
+            };
+            EXPECT_TRUE(border.adjusted(2, 2, -2, -2).contains(option->geometry()) &&
+                        option->rect().contains(part(QStyle::SE_RadioButtonIndicator)))
+                << qPrintable(option->objectName());
+            fits(option, option->text(), part(QStyle::SE_RadioButtonContents));
         }
     }
 }
