@@ -1,8 +1,9 @@
 #pragma once
 
 // Reference answers for the fuzz targets, written apart from modbus/ so that a fault there is not
-// repeated here: a table CRC instead of the bit loop, the C library's reader for decimal texts,
-// the FPU's own half-to-even rounding, and the remainder taken from the bits of the double.
+// repeated here: a table CRC instead of the bit loop, the C library's reader for decimal and
+// hexadecimal texts, the FPU's own half-to-even rounding, and the remainder taken from the bits
+// of the double.
 
 #include <array>
 #include <cerrno>
@@ -99,7 +100,7 @@ inline std::string WithoutBlanks(std::string_view text)
 }
 
 // What a field's text should read as, for the texts this can judge: decimal ones through strtod
-// (E or D exponent), and &H/&O ones with few enough digits to be exact. Nothing when it cannot
+// (E or D exponent), and &H/&O ones through its hexadecimal reader. Nothing when it cannot
 // judge; an infinite value when the number lies beyond the double range.
 inline std::optional<double> ExpectedNumber(std::string_view text)
 {
@@ -111,20 +112,26 @@ inline std::optional<double> ExpectedNumber(std::string_view text)
         const int radix = (kind == 'h' || kind == 'H') ? 16 : (kind == 'o' || kind == 'O') ? 8 : 0;
         if (radix == 0)
             return 0.0;
-        std::string digits;
+        // The digits as bits, written again in hexadecimal for the C library's reader, which
+        // rounds a hexadecimal text of any length exactly once.
+        std::string bits;
         for (std::size_t i = 2; i < s.size(); ++i) {
             const char c = s[i];
             const bool ok = radix == 16 ? std::isxdigit(static_cast<unsigned char>(c)) != 0
                                         : (c >= '0' && c <= '7');
             if (!ok)
                 break;
-            digits += c;
+            const int d = std::stoi(std::string(1, c), nullptr, 16);
+            for (int b = radix == 16 ? 3 : 2; b >= 0; --b)
+                bits += (d >> b) & 1 ? '1' : '0';
         }
-        // 13 hexadecimal or 17 octal digits still fit the 53 bits of a double exactly.
-        if (digits.size() > (radix == 16 ? 13u : 17u))
-            return std::nullopt;
-        return digits.empty() ? 0.0
-                              : static_cast<double>(std::strtoull(digits.c_str(), nullptr, radix));
+        if (bits.empty())
+            return 0.0;
+        bits.insert(0, (4 - bits.size() % 4) % 4, '0');
+        std::string hex = "0x";
+        for (std::size_t i = 0; i < bits.size(); i += 4)
+            hex += "0123456789abcdef"[std::stoi(bits.substr(i, 4), nullptr, 2)];
+        return std::strtod(hex.c_str(), nullptr); // HUGE_VAL beyond the range
     }
 
     // The longest prefix of the form [sign] digits [. digits] [E|D [sign] digits].

@@ -3,8 +3,8 @@
 //
 // Holds when:
 // - NumberFromText gives a finite number or nothing, agrees with the C library's reader on
-//   decimal texts and with exact arithmetic on short &H/&O texts, ignores blanks anywhere,
-//   leading zeros and a plus sign, and a minus sign negates;
+//   decimal texts and with its hexadecimal reader on &H/&O texts of any length, ignores blanks
+//   anywhere, leading zeros and a plus sign, and a minus sign negates;
 // - TextFromNumber writes the sign column, at most 15 significant digits, the exponent form
 //   exactly from 1E15 up, and its text reads back to the same text and to a number that agrees
 //   in 15 significant digits (for the text's number and for the raw bits of the input as a

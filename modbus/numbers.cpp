@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace {
@@ -28,15 +29,31 @@ int DigitValue(char c)
     return 99;
 }
 
-std::optional<double> RadixNumber(std::string_view digits, int radix)
+// &H and &O digits carry whole bits, so the value can be kept exactly: its leading 64 bits, the
+// count of bits below them, and whether any of those is set. Folding that last fact into the
+// lowest kept bit lets the one conversion to double round as the whole value would.
+std::optional<double> RadixNumber(std::string_view digits, int bitsPerDigit)
 {
-    double value = 0;
+    std::uint64_t top = 0;
+    long below = 0;
+    bool sticky = false;
     for (char c : digits) {
         const int d = DigitValue(c);
-        if (d >= radix)
+        if (d >= 1 << bitsPerDigit)
             break;
-        value = value * radix + d;
+        for (int b = bitsPerDigit - 1; b >= 0; --b) {
+            const bool bit = (d >> b) & 1;
+            if (top >> 63) {
+                sticky = sticky || bit;
+                ++below;
+            } else {
+                top = top << 1 | bit;
+            }
+        }
     }
+    // 2^1100 already lies beyond the double range.
+    const double value =
+        std::ldexp(static_cast<double>(top | sticky), static_cast<int>(std::min(below, 1100L)));
     if (std::isinf(value))
         return std::nullopt;
     return value;
@@ -55,9 +72,9 @@ std::optional<double> NumberFromText(std::string_view text)
     if (s.size() >= 2 && s[0] == '&') {
         const char kind = static_cast<char>(s[1] | 0x20);
         if (kind == 'h')
-            return RadixNumber(std::string_view(s).substr(2), 16);
+            return RadixNumber(std::string_view(s).substr(2), 4);
         if (kind == 'o')
-            return RadixNumber(std::string_view(s).substr(2), 8);
+            return RadixNumber(std::string_view(s).substr(2), 3);
         return 0.0;
     }
 

@@ -76,6 +76,33 @@ TEST(NumberFromText, GivesNothingBeyondTheDoubleRange)
     EXPECT_TRUE(NumberFromText("1.7E308").has_value());
 }
 
+TEST(NumberFromText, RoundsLongHexAndOctalOnceAsDecimalDoes)
+{
+    // Above 53 bits a value summed digit by digit in doubles rounds at every step.
+    const struct
+    {
+        const char* radix;
+        const char* decimal;
+    } cases[] = {
+        {"&H200000000000011", "144115188075855889"}, // 2^57 + 17
+        {"&H20000000000001", "9007199254740993"},    // 2^53 + 1: a tie, to even
+        {"&H1000000000000000000000001", "79228162514264337593543950337"}, // 2^96 + 1
+        {"&O10000000000000000021", "144115188075855889"},
+        {"&HFFFFFFFFFFFFFFFFF", "295147905179352825855"}, // beyond 64 bits, rounds up
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(NumberFromText(c.radix), NumberFromText(c.decimal)) << c.radix;
+}
+
+TEST(NumberFromText, ReadsExponentsOfManyDigitsWithoutOverflow)
+{
+    // 2^64 + 1 in the exponent: an unbounded count wraps round to 1.
+    const std::string huge = "18446744073709551617";
+    EXPECT_EQ(NumberFromText("1E" + huge), std::nullopt);
+    EXPECT_EQ(NumberFromText("1E-" + huge), 0.0);
+    EXPECT_EQ(NumberFromText("0E" + huge), 0.0);
+}
+
 TEST(TextFromNumber, WritesTheSignOrASpaceThenTheShortestDigits)
 {
     struct Case
