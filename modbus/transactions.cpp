@@ -164,10 +164,17 @@ bool Start(Panel& panel, Line& line, SharedValues& values, int row)
     const std::string commSettings = SettingsFromSelectors(selectors);
     values.ReplyWait = kReplyWait;
     values.RowIndex = static_cast<std::int16_t>(row);
-    if (OpenPort(line.port, portNo, commSettings))
-        return true;
-    PortFailure(panel, line, row);
-    return false;
+    if (!OpenPort(line.port, portNo, commSettings)) {
+        PortFailure(panel, line, row);
+        return false;
+    }
+    // The port opens again, so an earlier "PortErr" no longer holds. A write shows nothing of its
+    // own, and a read may send nothing: left on screen it would say the port is still broken.
+    if (panel.RxDataText() == "PortErr") {
+        panel.SetRxData("");
+        panel.SetRxDetail("");
+    }
+    return true;
 }
 
 } // namespace

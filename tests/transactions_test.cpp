@@ -242,6 +242,13 @@ TEST(Commands, ReportPortFailuresAndEndIdle)
         if (c.failure == Open) {
             EXPECT_TRUE(rig.clock.sleeps.empty());
         }
+
+        // The next command that opens the port takes "PortErr" off the screen, even a write,
+        // which otherwise leaves the result alone, and one that sends nothing.
+        rig.port.failOpen = rig.port.failSend = rig.port.failTake = false;
+        rig.panel.address[1] = c.sends ? "41001" : "30002";
+        c.write ? rig.Write() : rig.Read();
+        EXPECT_EQ(rig.panel.rxData, c.write ? "" : "Noans");
     }
 }
 
