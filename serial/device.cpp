@@ -1,12 +1,21 @@
 #include "device.h"
 
 #include <cstdlib>
+#include <string_view>
 
 PortDevice DeviceForPort(int portNo)
 {
     const std::string variable = "VEK_COM" + std::to_string(portNo);
-    if (const char* value = std::getenv(variable.c_str()); value && *value)
-        return {value, variable};
+    if (const char* value = std::getenv(variable.c_str()); value && *value) {
+        const std::string_view path = value;
+#ifndef _WIN32
+        // As the serial port's opening resolves it, so that a failure's reason and the option's
+        // tooltip speak of the same device.
+        if (!path.starts_with('/') && !path.starts_with("./") && !path.starts_with("../"))
+            return {"/dev/" + std::string(path), variable};
+#endif
+        return {std::string(path), variable};
+    }
 #ifdef _WIN32
     return {"\\\\.\\COM" + std::to_string(portNo), {}};
 #else

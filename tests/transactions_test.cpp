@@ -1,4 +1,5 @@
 // The read and the write command against a scripted port and a window without a display.
+#include "device.h"
 #include "fake_panel.h"
 #include "fake_port.h"
 #include "transactions.h"
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -343,6 +345,31 @@ TEST(Selectors, ChooseThePortAndTheSettings)
         rig.panel.selectors = c.s;
         rig.Read();
         EXPECT_EQ(rig.port.log.front(), c.open);
+    }
+}
+
+TEST(DeviceForPort, IsThePathThatTheOpeningUses)
+{
+    // Qt opens a bare name under /dev; the reason for a failure must be looked up there too.
+    struct Case
+    {
+        int port;
+        const char* variable; // nullptr: not set
+        const char* path;
+    } cases[] = {
+        {2, nullptr, "/dev/ttyS1"}, {5, nullptr, "/dev/ttyS4"},      {4, "", "/dev/ttyS3"},
+        {2, "ttyS0", "/dev/ttyS0"}, {3, "/dev/pts/7", "/dev/pts/7"}, {3, "./ttyX", "./ttyX"},
+        {3, "../ttyX", "../ttyX"},
+    };
+    for (const Case& c : cases) {
+        const std::string name = "VEK_COM" + std::to_string(c.port);
+        if (c.variable)
+            setenv(name.c_str(), c.variable, 1);
+        else
+            unsetenv(name.c_str());
+        EXPECT_EQ(DeviceForPort(c.port).path, c.path)
+            << name << "=" << (c.variable ? c.variable : "");
+        unsetenv(name.c_str());
     }
 }
 
