@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 
@@ -368,20 +369,57 @@ TEST(PortFailure, DevicesThatAreNotSerialPorts)
     }
 }
 
+// A terminal program's claim on the line, as picocom and pyserial's exclusive mode make it:
+// flock() on its descriptor, here by util-linux's flock(1). 0 when granted.
+int TryFlock(const std::string& device)
+{
+    return QProcess::execute("flock",
+                             {"--exclusive", "--nonblock", QString::fromStdString(device), "true"});
+}
+
 TEST(PortFailure, HeldByAnotherProgram)
+{
+    // A second copy of this program holds Qt's lock file; a terminal program holds flock().
+    for (const bool terminal : {false, true}) {
+        PtyPeer peer({{.reply = ValueReply(5)}});
+        Bench b(peer.Device());
+        QtSerialPort copy;
+        QProcess holder;
+        if (terminal) {
+            holder.start("flock", {"--exclusive", QString::fromStdString(peer.Device()), "sh", "-c",
+                                   "echo held; exec cat"});
+            ASSERT_TRUE(holder.waitForReadyRead(5000));
+        } else {
+            ASSERT_TRUE(copy.Open(1, "19200,N,8,1")) << copy.Reason();
+        }
+
+        ExpectPortError(b, peer.Device(), "in use by another program");
+        EXPECT_TRUE(peer.Heard().empty()) << terminal;
+
+        // Once the other program lets go, the port works again.
+        copy.Close();
+        holder.closeWriteChannel();
+        holder.waitForFinished(5000);
+        b.Read("1", "30002");
+        EXPECT_EQ(b.panel.rxData, " 5") << terminal << "\n" << b.panel.rxDetail;
+    }
+}
+
+TEST(PortFailure, TerminalProgramsAreRefusedDuringACommand)
 {
     PtyPeer peer({{.reply = ValueReply(5)}});
     Bench b(peer.Device());
-    QtSerialPort holder;
-    ASSERT_TRUE(holder.Open(1, "19200,N,8,1")) << holder.Reason();
-
-    ExpectPortError(b, peer.Device(), "in use by another program");
-    EXPECT_TRUE(peer.Heard().empty());
-
-    // Once the other program lets go, the port works again.
-    holder.Close();
+    int during = -1;
+    b.line.wait.runPendingEvents = [&](double maxSeconds) {
+        if (during < 0)
+            during = TryFlock(peer.Device());
+        RunPendingEvents(maxSeconds);
+    };
     b.Read("1", "30002");
     EXPECT_EQ(b.panel.rxData, " 5") << b.panel.rxDetail;
+    // Root passes Qt's TIOCEXCL, so only the lock keeps a terminal program off then.
+    EXPECT_NE(during, 0) << "a terminal program got the line in the middle of a command";
+    EXPECT_EQ(TryFlock(peer.Device()), 0) << "the lock outlived the command";
 }
 
 // The device is closed to everyone but root, and root opens every device whatever its mode, so

@@ -5,6 +5,13 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+
+#include <sys/file.h>
+#endif
+
 namespace {
 
 struct LineSettings
@@ -84,6 +91,17 @@ bool QtSerialPort::Open(int portNo, const std::string& settings)
             return Fail("not a serial device");
         return Fail(m_port.errorString());
     }
+#ifdef Q_OS_UNIX
+    // Terminal programs (picocom, pyserial's exclusive mode) claim a line with flock() on their
+    // descriptor, not with Qt's lock file; take that claim too, so that neither reads the other's
+    // bytes. It goes with the descriptor when the port closes.
+    if (::flock(static_cast<int>(m_port.handle()), LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        m_port.close();
+        return Fail(error == EWOULDBLOCK ? QString("in use by another program")
+                                         : QString::fromLocal8Bit(std::strerror(error)));
+    }
+#endif
     // A stale byte from before this command must not count towards its reply.
     m_port.clear();
     return true;

@@ -5,7 +5,8 @@
 #include <QSerialPort>
 #include <QString>
 
-// SerialPort on Qt SerialPort: 8 data bits, 1 stop bit, no flow control, modem lines untouched.
+// SerialPort on Qt SerialPort: 8 data bits, 1 stop bit, no flow control, modem lines untouched;
+// the line is claimed both by Qt's lock file and, on Unix, by flock() as terminal programs do.
 class QtSerialPort final : public SerialPort
 {
 public:
