@@ -414,6 +414,25 @@ TEST(AwaitReply, WaitsTheWholeTimeWhateverArrives)
     }
 }
 
+TEST(AwaitReply, EndsTheReplyWaitAfterTheSendReturns)
+{
+    // The send takes 0.125 s and one window event comes 0.0625 s into the wait; each event run
+    // otherwise sleeps as long as it is allowed to. Timed from the open, the wait would end
+    // early; sleeping 0.2 s a pass, late.
+    for (const bool read : {true, false}) {
+        Rig rig;
+        const double sent = rig.clock.now + 0.125;
+        const double event = sent + 0.0625;
+        rig.port.onSend = [&] { rig.clock.now = sent; };
+        rig.line.wait.runPendingEvents = [&](double maxSeconds) {
+            const double woken = rig.clock.now + maxSeconds;
+            rig.clock.now = rig.clock.now < event ? std::min(event, woken) : woken;
+        };
+        read ? rig.Read() : rig.Write();
+        EXPECT_NEAR(rig.clock.now, sent + 0.2, 1e-9) << read;
+    }
+}
+
 TEST(AwaitReply, EndsAtOnceWhenAbandoned)
 {
     double now = 10.0;

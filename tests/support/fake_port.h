@@ -3,6 +3,7 @@
 #include "serial_port.h"
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,7 @@ public:
     std::vector<std::string> log;
     std::vector<std::string>* journal = nullptr; // a log shared with other fakes, when set
     std::vector<Bytes> sent;
+    std::function<void()> onSend; // runs inside Send, as a slow line would take its time
 
     bool Open(int portNo, const std::string& settings) override
     {
@@ -37,6 +39,8 @@ public:
     bool Send(std::span<const std::uint8_t> bytes) override
     {
         sent.emplace_back(bytes.begin(), bytes.end());
+        if (onSend)
+            onSend();
         Note("send " + Hex(sent.back()));
         return !failSend;
     }
