@@ -1,6 +1,8 @@
 // The window on Qt's offscreen platform: layout, fonts, option groups, keyboard, and both commands
 // driven through the real window and the real serial port against the libmodbus demo slave.
+#include "fake_port.h"
 #include "main_window.h"
+#include "pty_peer.h"
 #include "slave_process.h"
 
 #include <QAccessible>
@@ -333,23 +335,6 @@ TEST(Window, TabWalksTheFocusableControlsByTabIndex)
     }
 }
 
-TEST(Window, EnterAndEscapeStartNothing)
-{
-    Shown s;
-    for (const char* name : {"Stno1_0", "Address_0", "Stno1_1", "Address_1", "Write_data"}) {
-        QWidget* box = Find(s.window, name);
-        box->setFocus();
-        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
-            QTest::keyClick(box, key);
-    }
-    QTest::keyClick(&s.window, Qt::Key_Escape);
-    // A command would have rewritten a station field (" 1") or shown something in Rx_data.
-    EXPECT_EQ(Text(s.window, "Stno1_0"), "1");
-    EXPECT_EQ(Text(s.window, "Stno1_1"), "1");
-    EXPECT_EQ(Text(s.window, "Rx_data"), "");
-    EXPECT_TRUE(s.window.isVisible());
-}
-
 TEST(Window, ScreenReadersHearNamesAndTheResult)
 {
     Main w;
@@ -443,15 +428,89 @@ TEST(WindowOnTheLine, ReadsAndWritesThroughTheSlave)
     QTest::keyClick(s.read, Qt::Key_Space);
     EXPECT_EQ(Text(s.window, "Rx_data"), " 42");
     EXPECT_EQ(Text(s.window, "Stno1_0"), " 1");
-    EXPECT_EQ(s.read->toolTip(), "");
     EXPECT_TRUE(Find(s.window, "Rx_data")->toolTip().contains("Sent 8 bytes: 01 04 00 01 00 01"));
     EXPECT_EQ(QApplication::focusWidget(), s.read) << "the space bar can repeat the read";
 
     SetText(s.window, "Write_data", "1234");
     QTest::mouseClick(s.write, Qt::LeftButton);
     EXPECT_EQ(Text(s.window, "Stno1_1"), " 1");
+    // The write shows nothing, but its request replaces the read's in the detail.
+    EXPECT_EQ(Text(s.window, "Rx_data"), " 42");
+    EXPECT_TRUE(Find(s.window, "Rx_data")->toolTip().contains("01 06 03 E8 04 D2 8B 27"));
     EXPECT_EQ(s.ReadBack("41001"), " 1234");
     EXPECT_FALSE(s.window.Port().IsOpen());
+}
+
+TEST(WindowOnTheLine, TheClickedPortSpeedAndParityReachTheDevice)
+{
+    // COM4 and COM5 are two lines; the one that hears the read tells how it was set. A pty
+    // clears the parity enable, so none and even look alike there: the settings that the window
+    // hands to a port that keeps them tell those two apart.
+    struct Case
+    {
+        std::vector<const char*> clicks;
+        int com;
+        speed_t speed;
+        bool odd;
+        const char* open;
+    } cases[] = {
+        {{"Com4", "SPD96", "Odd1"}, 4, B9600, true, "open 4 9600,O,8,1"},
+        {{"Com5", "SD384", "Even1"}, 5, B38400, false, "open 5 38400,E,8,1"},
+        {{"Com5", "Even1", "None1"}, 5, B19200, false, "open 5 19200,N,8,1"},
+    };
+    for (const Case& c : cases) {
+        PtyPeer com4, com5;
+        qputenv("VEK_COM4", com4.Device().c_str());
+        qputenv("VEK_COM5", com5.Device().c_str());
+        Shown s;
+        for (const char* name : c.clicks)
+            QTest::mouseClick(Find(s.window, name), Qt::LeftButton);
+        Find<QPushButton>(s.window, "TX1")->click();
+        qunsetenv("VEK_COM4");
+        qunsetenv("VEK_COM5");
+
+        const PtyPeer& line = c.com == 4 ? com4 : com5;
+        EXPECT_EQ(line.Heard().size(), 8u) << c.open;
+        EXPECT_TRUE((c.com == 4 ? com5 : com4).Heard().empty()) << c.open;
+        const std::optional<termios> t = line.LineAtLastRequest();
+        ASSERT_TRUE(t.has_value()) << c.open;
+        EXPECT_EQ(cfgetospeed(&*t), c.speed) << c.open;
+        EXPECT_EQ((t->c_cflag & PARODD) != 0, c.odd) << c.open;
+        EXPECT_EQ(t->c_cflag & CSTOPB, 0u) << c.open << ": one stop bit";
+
+        FakePort port;
+        double now = 0;
+        Commands commands(s.window, port, {[&] { return now; }, [&](double t) { now += t; }, {}});
+        commands.Click(Commands::Command::Read);
+        EXPECT_EQ(port.log.front(), c.open);
+    }
+}
+
+TEST(WindowOnTheLine, EnterAndEscapeStartAndEndNothing)
+{
+    WithSlave s;
+    const auto press = [&] {
+        for (const char* name : {"Stno1_0", "Address_0", "Stno1_1", "Address_1", "Write_data"}) {
+            QWidget* box = Find(s.window, name);
+            box->setFocus();
+            for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+                QTest::keyClick(box, key);
+        }
+        QTest::keyClick(&s.window, Qt::Key_Escape);
+    };
+    // A command would rewrite a station field (" 1") or show something in Rx_data.
+    press();
+    EXPECT_EQ(Text(s.window, "Stno1_0"), "1");
+    EXPECT_EQ(Text(s.window, "Stno1_1"), "1");
+    EXPECT_EQ(Text(s.window, "Rx_data"), "");
+
+    // Inside a read's wait the keys neither give the read up nor queue a write.
+    InItsWait hook(s.read, press);
+    s.read->click();
+    ASSERT_TRUE(hook.fired);
+    EXPECT_EQ(Text(s.window, "Rx_data"), " 42");
+    EXPECT_EQ(Text(s.window, "Stno1_1"), "1");
+    EXPECT_TRUE(s.window.isVisible());
 }
 
 TEST(WindowOnTheLine, OnlyTheRunningCommandsButtonIsGrey)

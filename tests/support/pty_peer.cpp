@@ -61,8 +61,17 @@ int PtyPeer::QueuedAtDevice() const
     return n;
 }
 
+std::optional<termios> PtyPeer::LineAtLastRequest() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_line;
+}
+
 void PtyPeer::Schedule(const Bytes& request)
 {
+    termios line{};
+    if (tcgetattr(m_slave, &line) == 0)
+        m_line = line;
     const std::size_t index = m_requests++;
     if (index >= m_script.size())
         return;

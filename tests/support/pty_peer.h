@@ -6,9 +6,12 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <termios.h>
 
 // What the far end does with one 8-byte request.
 struct PtyAnswer
@@ -38,6 +41,9 @@ public:
     bool WaitUntilAnswered(std::chrono::milliseconds limit) const;
     // Bytes sitting in the device's receive queue, not yet read by anyone.
     int QueuedAtDevice() const;
+    // The line settings when the last request was heard, if any was. A pty keeps the speed, odd
+    // or even and the stop bits, but always clears the parity enable.
+    std::optional<termios> LineAtLastRequest() const;
 
 private:
     struct Chunk
@@ -59,6 +65,7 @@ private:
     mutable std::condition_variable m_changed;
     Bytes m_heard;
     std::size_t m_requests = 0;
+    std::optional<termios> m_line;
     std::deque<Chunk> m_pending;
     bool m_stop = false;
     std::thread m_thread;
