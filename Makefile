@@ -1,12 +1,22 @@
 # The two commands of the README: `make demo` and `make test`.
 BUILD   ?= build
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES = cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libmodbus-dev \
-           libgtest-dev xvfb xauth fonts-liberation libgl-dev clang-14 libclang-rt-14-dev
+
+# Debian packages, one list per purpose. `make demo` installs DEMO_PACKAGES only; `make test`
+# installs those and every list added to TEST_DEPS.
+DEMO_PACKAGES       = cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev \
+                      libmodbus-dev fonts-liberation
+UNIT_TEST_PACKAGES  = libgtest-dev
+FUZZ_PACKAGES       = clang-14 libclang-rt-14-dev
+BENCH_PACKAGES      = xvfb xauth
 # For `make package` and its check in `make test`.
-PACKAGES += dpkg-dev file desktop-file-utils appstream lintian man-db x11-utils
+PACKAGE_PACKAGES    = dpkg-dev file desktop-file-utils appstream lintian man-db x11-utils
+TEST_DEPS += $(UNIT_TEST_PACKAGES)
+TEST_DEPS += $(FUZZ_PACKAGES)
+TEST_DEPS += $(BENCH_PACKAGES)
+TEST_DEPS += $(PACKAGE_PACKAGES)
 # Only for retaking docs/window.png.
-SCREENSHOT_PACKAGES = xdotool imagemagick
+SCREENSHOT_PACKAGES = xvfb xauth xdotool imagemagick
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz
 # targets of fuzz/: a short run of each in `make test`, FUZZ_SECONDS each in `make fuzz`.
 ASAN_BUILD   ?= build-asan
@@ -16,14 +26,14 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
                 LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
                 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-.PHONY: all deps configure build test demo bench screenshot clean test-asan test-fuzz fuzz \
-        package test-package
+.PHONY: all deps deps-demo configure build build-demo test demo bench screenshot clean test-asan \
+        test-fuzz fuzz package test-package
 
 all: build
 
 # Installs only what is missing, so a second run costs nothing. Needs root or sudo.
-deps:
-	@missing=""; for p in $(PACKAGES) $(EXTRA_PACKAGES); do \
+define install
+	@missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -33,17 +43,31 @@ deps:
 	  $$sudo apt-get install -y -q --no-install-recommends $$missing || \
 	  { $$sudo apt-get update -q && $$sudo apt-get install -y -q --no-install-recommends $$missing; }; \
 	fi
+endef
 
-$(BUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+deps-demo:
+	$(call install,$(DEMO_PACKAGES) $(EXTRA_PACKAGES))
 
-configure: deps $(BUILD)/CMakeCache.txt
+deps:
+	$(call install,$(DEMO_PACKAGES) $(TEST_DEPS) $(EXTRA_PACKAGES))
 
-build: configure
+# Configured on every run (it takes a fraction of a second), so a tree first set up by
+# `make demo`, without GoogleTest, takes the tests in once `make test` has installed it.
+CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+configure: deps
+	$(CONFIGURE)
+
+build: deps
+	$(CONFIGURE)
 	cmake --build $(BUILD) -j $(JOBS)
 
+build-demo: deps-demo
+	$(CONFIGURE)
+	cmake --build $(BUILD) -j $(JOBS) --target vek-sample vek-demo-slave
+
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 120
+	cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS) --timeout 120
 	$(MAKE) --no-print-directory test-package test-asan test-fuzz
 
 # $(BUILD)/vek-sample_<version>_<arch>.deb, from the build above (see packaging/).
@@ -59,7 +83,8 @@ $(ASAN_BUILD)/CMakeCache.txt: | deps
 
 test-asan: $(ASAN_BUILD)/CMakeCache.txt
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) --timeout 240
+	cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure --no-tests=error -j $(JOBS) \
+	  --timeout 240
 
 $(FUZZ_BUILD)/CMakeCache.txt: | deps
 	CC=clang-14 CXX=clang++-14 cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -74,7 +99,7 @@ fuzz: $(FUZZ_BUILD)/CMakeCache.txt
 	  fuzz/run.sh $(FUZZ_BUILD)/fuzz_$$t fuzz/corpus/$$t $(FUZZ_BUILD)/found/$$t $(FUZZ_SECONDS) || exit 1; \
 	done
 
-demo: build
+demo: build-demo
 	tools/demo.sh $(BUILD)
 
 # What a command costs beyond its 0.2 s wait; see the README's Performance section.
@@ -82,7 +107,7 @@ bench: build
 	$(BUILD)/vek-bench
 
 screenshot:
-	$(MAKE) --no-print-directory build EXTRA_PACKAGES="$(SCREENSHOT_PACKAGES)"
+	$(MAKE) --no-print-directory build-demo EXTRA_PACKAGES="$(SCREENSHOT_PACKAGES)"
 	tools/screenshot.sh $(BUILD) docs/window.png
 
 clean:
