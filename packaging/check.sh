@@ -85,5 +85,10 @@ done
 # Its class is the menu entry's StartupWMClass, so window managers on X11 group the two.
 grep -qx "StartupWMClass=vek-sample" "$root/usr/share/applications/$id.desktop" ||
     fail "desktop entry does not name the window's class"
+# The window is mapped before Qt sets its icon property; give it a moment.
+for _ in $(seq 50); do
+    xprop -id "$window" -notype _NET_WM_ICON | grep -q 'Icon (48 x 48)' && break
+    sleep 0.1
+done
 xprop -id "$window" -notype _NET_WM_ICON | grep -q 'Icon (48 x 48)' || fail "window has no icon"
 echo "package check: $(basename "$deb") ($(stat -c %s "$deb") bytes) passed"
