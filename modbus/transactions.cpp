@@ -136,7 +136,8 @@ void Finish(Panel& panel, Line& line, int row)
 void PortFailure(Panel& panel, Line& line, int row)
 {
     panel.SetRxData("PortErr");
-    panel.SetRxDetail(line.port.Reason());
+    // The read row's result also shows a write's failure; the heading says whose it is.
+    panel.SetRxDetail(Heading(row) + "\n" + line.port.Reason());
     Finish(panel, line, row);
 }
 

@@ -309,7 +309,8 @@ TEST(RawLine, FarEndClosedDuringTheWait)
         EXPECT_EQ(Hex(peer.Heard()), Hex(read ? kReadRequest : kWriteRequest));
         if (read) {
             EXPECT_EQ(b.panel.rxData, "PortErr");
-            EXPECT_EQ(b.panel.rxDetail, peer.Device() + ": device disconnected or closed");
+            EXPECT_EQ(b.panel.rxDetail,
+                      "Last command: read\n" + peer.Device() + ": device disconnected or closed");
         } else {
             // The frame had gone out whole, and a write reads nothing after it.
             EXPECT_EQ(b.panel.rxData, "before");
@@ -337,7 +338,10 @@ void ExpectPortError(Bench& b, const std::string& device, const std::string& rea
         else
             b.Write("1", "41001", "1234");
         EXPECT_EQ(b.panel.rxData, "PortErr") << device;
-        EXPECT_EQ(b.panel.rxDetail, device + ": " + reason) << device;
+        EXPECT_EQ(b.panel.rxDetail,
+                  std::string(read ? "Last command: read\n" : "Last command: write\n") + device +
+                      ": " + reason)
+            << device;
         EXPECT_EQ(b.port.calls, (std::vector<std::string>{"open", "close"})) << device;
         EXPECT_FALSE(b.port.IsOpen()) << device;
         EXPECT_TRUE(b.panel.enabled[row]) << device;
@@ -471,7 +475,8 @@ TEST(PortFailure, WithoutPermission)
         waitpid(child, &status, 0);
     }
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(report, "PortErr\n" + peer.Device() + ": Permission denied\nenabled\nclosed");
+    EXPECT_EQ(report, "PortErr\nLast command: read\n" + peer.Device() +
+                          ": Permission denied\nenabled\nclosed");
     EXPECT_TRUE(peer.Heard().empty());
 }
 

@@ -235,7 +235,9 @@ TEST(Commands, ReportPortFailuresAndEndIdle)
         c.write ? rig.Write() : rig.Read();
         const int row = c.write ? 1 : 0;
         EXPECT_EQ(rig.panel.rxData, "PortErr");
-        EXPECT_EQ(rig.panel.rxDetail, "/dev/fake: Permission denied");
+        EXPECT_EQ(rig.panel.rxDetail,
+                  std::string(c.write ? "Last command: write" : "Last command: read") +
+                      "\n/dev/fake: Permission denied");
         EXPECT_EQ(rig.port.sent.size(), c.sends ? 1u : 0u);
         EXPECT_FALSE(rig.port.IsOpen());
         EXPECT_TRUE(rig.panel.enabled[row]);
