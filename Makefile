@@ -11,11 +11,13 @@ FUZZ_PACKAGES       = clang-14 libclang-rt-14-dev
 BENCH_PACKAGES      = xvfb xauth
 # For `make package` and its check in `make test`.
 PACKAGE_PACKAGES    = dpkg-dev file desktop-file-utils appstream lintian man-db x11-utils
+# The Windows program, cross-compiled, and its tests under wine: `make windows`, `make test-windows`.
+WINDOWS_PACKAGES    = g++-mingw-w64-x86-64 wine wine64 googletest
 TEST_DEPS += $(UNIT_TEST_PACKAGES)
 TEST_DEPS += $(FUZZ_PACKAGES)
 TEST_DEPS += $(BENCH_PACKAGES)
 TEST_DEPS += $(PACKAGE_PACKAGES)
-# Only for retaking docs/window.png.
+TEST_DEPS += $(WINDOWS_PACKAGES)# Only for retaking docs/window.png.
 SCREENSHOT_PACKAGES = xvfb xauth xdotool imagemagick
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz
 # targets of fuzz/: a short run of each in `make test`, FUZZ_SECONDS each in `make fuzz`.
@@ -27,8 +29,7 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
                 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
 .PHONY: all deps deps-demo configure build build-demo test demo bench screenshot clean test-asan \
-        test-fuzz fuzz package test-package
-
+        test-fuzz fuzz package test-package deps-windows windows test-windows
 all: build
 
 # Installs only what is missing, so a second run costs nothing. Needs root or sudo.
@@ -68,8 +69,7 @@ build-demo: deps-demo
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS) --timeout 120
-	$(MAKE) --no-print-directory test-package test-asan test-fuzz
-
+	$(MAKE) --no-print-directory test-package test-windows test-asan test-fuzz
 # $(BUILD)/vek-sample_<version>_<arch>.deb, from the build above (see packaging/).
 package: build
 	rm -f $(BUILD)/vek-sample_*.deb
@@ -99,8 +99,21 @@ fuzz: $(FUZZ_BUILD)/CMakeCache.txt
 	  fuzz/run.sh $(FUZZ_BUILD)/fuzz_$$t fuzz/corpus/$$t $(FUZZ_BUILD)/found/$$t $(FUZZ_SECONDS) || exit 1; \
 	done
 
-demo: build-demo
-	tools/demo.sh $(BUILD)
+# $(WINDOWS_BUILD)/vek-sample.exe: one self-contained exe for 64-bit Windows 10 and 11.
+WINDOWS_BUILD ?= build-windows
+
+deps-windows:
+	$(call install,cmake make $(WINDOWS_PACKAGES))
+
+windows: deps-windows
+	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+test-windows: windows
+	cd $(WINDOWS_BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS) --timeout 120
+
+demo: build-demo	tools/demo.sh $(BUILD)
 
 # What a command costs beyond its 0.2 s wait; see the README's Performance section.
 bench: build
@@ -111,4 +124,4 @@ screenshot:
 	tools/screenshot.sh $(BUILD) docs/window.png
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WINDOWS_BUILD)

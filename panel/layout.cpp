@@ -74,6 +74,14 @@ int Px(int twips, int dpi)
     return static_cast<int>(std::lround(twips * dpi / 1440.0));
 }
 
+PixelRect PixelPlace(const Control& c, int dpi)
+{
+    if (c.kind == Kind::Line)
+        return {Px(c.left, dpi), Px(c.top, dpi) - kLineThickness / 2, Px(c.width, dpi),
+                kLineThickness};
+    return {Px(c.left, dpi), Px(c.top, dpi), Px(c.width, dpi), Px(c.height, dpi)};
+}
+
 bool TakesFocus(Kind kind)
 {
     return kind == Kind::Option || kind == Kind::Button || kind == Kind::TextBox;

@@ -40,6 +40,14 @@ int ControlIndex(std::string_view name);
 // Twips to pixels at the screen's dots per inch (15 twips to the pixel at 96).
 int Px(int twips, int dpi = 96);
 
+// Where a control goes in pixels, relative to its frame or the client area. The line is
+// kLineThickness pixels high, centred on its y.
+struct PixelRect
+{
+    int x, y, width, height;
+};
+PixelRect PixelPlace(const Control& c, int dpi = 96);
+
 // The controls that take the keyboard focus, by ascending tab index.
 std::vector<const Control*> TabOrder();
 bool TakesFocus(Kind kind);

@@ -10,6 +10,15 @@ constexpr std::string_view kSpeed[] = {"SD384", "SPD192", "SPD96"};
 constexpr std::string_view kParity[] = {"None1", "Odd1", "Even1"};
 constexpr std::array<std::span<const std::string_view>, 3> kGroups = {kPort, kSpeed, kParity};
 
+// The group the option belongs to; empty for a name that is no option.
+std::span<const std::string_view> GroupOf(std::string_view option)
+{
+    for (const auto group : kGroups)
+        if (std::find(group.begin(), group.end(), option) != group.end())
+            return group;
+    return {};
+}
+
 } // namespace
 
 std::span<const std::span<const std::string_view>> OptionGroups()
@@ -20,14 +29,10 @@ std::span<const std::span<const std::string_view>> OptionGroups()
 bool ClickOption(std::string_view clicked,
                  const std::function<void(std::string_view member, bool on)>& set)
 {
-    for (const auto group : kGroups) {
-        if (std::find(group.begin(), group.end(), clicked) == group.end())
-            continue;
-        for (const std::string_view member : group)
-            set(member, member == clicked);
-        return true;
-    }
-    return false;
+    const auto group = GroupOf(clicked);
+    for (const std::string_view member : group)
+        set(member, member == clicked);
+    return !group.empty();
 }
 
 Selectors SelectorsFrom(const std::function<bool(std::string_view option)>& isOn)
@@ -42,4 +47,19 @@ Selectors SelectorsFrom(const std::function<bool(std::string_view option)>& isOn
     s.Odd1 = isOn("Odd1");
     s.Even1 = isOn("Even1");
     return s;
+}
+
+std::vector<const Control*> KeyboardOrder(const std::function<bool(std::string_view option)>& isOn)
+{
+    std::vector<const Control*> order;
+    for (const Control* c : TabOrder()) {
+        if (c->kind != Kind::Option) {
+            order.push_back(c);
+            continue;
+        }
+        if (isOn(c->name))
+            for (const std::string_view member : GroupOf(c->name))
+                order.push_back(FindControl(member));
+    }
+    return order;
 }

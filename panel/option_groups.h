@@ -1,10 +1,12 @@
 #pragma once
 
 #include "exchange.h"
+#include "layout.h"
 
 #include <functional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 // The three option groups of the panel, each in its fixed order: port (Com1..Com5), speed
 // (SD384, SPD192, SPD96) and parity (None1, Odd1, Even1).
@@ -17,3 +19,8 @@ bool ClickOption(std::string_view clicked,
 
 // What the groups say, from each option's selected state.
 Selectors SelectorsFrom(const std::function<bool(std::string_view option)>& isOn);
+
+// The focusable controls in the order the Tab key visits them when each option group is one
+// stop: a group stands at the tab index of its selected member, with all its members together
+// in the group's order, the order of the arrow keys.
+std::vector<const Control*> KeyboardOrder(const std::function<bool(std::string_view option)>& isOn);

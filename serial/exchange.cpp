@@ -1,6 +1,7 @@
 #include "exchange.h"
 
 #include <algorithm>
+#include <charconv>
 
 int PortFromSelectors(const Selectors& s)
 {
@@ -20,6 +21,22 @@ std::string SettingsFromSelectors(const Selectors& s)
     const char* speed = s.SPD192 ? "19200," : s.SPD96 ? "9600," : "38400,";
     const char* parity = s.Even1 ? "E," : s.Odd1 ? "O," : "N,";
     return std::string(speed) + parity + "8,1";
+}
+
+std::optional<LineSettings> ParseSettings(std::string_view text)
+{
+    LineSettings s;
+    const std::size_t comma = text.find(',');
+    if (comma == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view speed = text.substr(0, comma), rest = text.substr(comma + 1);
+    const auto [end, error] = std::from_chars(speed.data(), speed.data() + speed.size(), s.baud);
+    if (error != std::errc() || end != speed.data() + speed.size() || s.baud <= 0)
+        return std::nullopt;
+    if (rest != "N,8,1" && rest != "O,8,1" && rest != "E,8,1")
+        return std::nullopt;
+    s.parity = rest[0];
+    return s;
 }
 
 bool OpenPort(SerialPort& port, int portNo, const std::string& commSettings)

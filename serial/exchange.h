@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 // What the port, speed and parity groups of the window say; only the members that decide
 // anything are here (COM1, 38400bps and NONE are what a group means when none of these is on).
@@ -16,6 +17,15 @@ struct Selectors
 
 int PortFromSelectors(const Selectors& s);
 std::string SettingsFromSelectors(const Selectors& s);
+
+// What a settings text such as "19200,N,8,1" asks of the line. Nothing for a text that
+// SettingsFromSelectors never makes: another parity letter, other data or stop bits, no speed.
+struct LineSettings
+{
+    int baud = 0;
+    char parity = 'N'; // 'N' none, 'O' odd, 'E' even; always 8 data bits and 1 stop bit
+};
+std::optional<LineSettings> ParseSettings(std::string_view text);
 
 bool OpenPort(SerialPort& port, int portNo, const std::string& commSettings);
 bool SendFrame(SerialPort& port, std::span<const std::uint8_t> frame);

@@ -31,9 +31,8 @@ namespace {
 // Pixels at 96 dots per inch; on a denser screen Qt's device pixel ratio scales them further.
 QRect Geometry(const Control& c)
 {
-    if (c.kind == Kind::Line)
-        return QRect(Px(c.left), Px(c.top) - kLineThickness / 2, Px(c.width), kLineThickness);
-    return QRect(Px(c.left), Px(c.top), Px(c.width), Px(c.height));
+    const PixelRect r = PixelPlace(c);
+    return QRect(r.x, r.y, r.width, r.height);
 }
 
 QFont ControlFont(const Control& c)

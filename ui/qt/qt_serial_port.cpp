@@ -1,9 +1,9 @@
 #include "qt_serial_port.h"
 
 #include "device.h"
+#include "exchange.h"
 
 #include <QFileInfo>
-#include <QStringList>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -14,31 +14,11 @@
 
 namespace {
 
-struct LineSettings
+QSerialPort::Parity ParityOf(char letter)
 {
-    qint32 baud = 0;
-    QSerialPort::Parity parity = QSerialPort::NoParity;
-};
-
-std::optional<LineSettings> ParseSettings(const std::string& text)
-{
-    const QStringList fields = QString::fromStdString(text).split(',');
-    if (fields.size() != 4 || fields[2] != "8" || fields[3] != "1")
-        return std::nullopt;
-    bool ok = false;
-    LineSettings s;
-    s.baud = fields[0].toInt(&ok);
-    if (!ok || s.baud <= 0)
-        return std::nullopt;
-    if (fields[1] == "N")
-        s.parity = QSerialPort::NoParity;
-    else if (fields[1] == "O")
-        s.parity = QSerialPort::OddParity;
-    else if (fields[1] == "E")
-        s.parity = QSerialPort::EvenParity;
-    else
-        return std::nullopt;
-    return s;
+    return letter == 'O'   ? QSerialPort::OddParity
+           : letter == 'E' ? QSerialPort::EvenParity
+                           : QSerialPort::NoParity;
 }
 
 } // namespace
@@ -67,7 +47,7 @@ bool QtSerialPort::Open(int portNo, const std::string& settings)
 
     m_port.setPortName(m_device);
     m_port.setBaudRate(line->baud);
-    m_port.setParity(line->parity);
+    m_port.setParity(ParityOf(line->parity));
     m_port.setDataBits(QSerialPort::Data8);
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);

@@ -1,0 +1,142 @@
+// What can go wrong in the Win32 front-end beyond the shared core: the line settings handed to
+// the driver, the reasons a port will not open, and the wait on the real clock and message queue.
+#include "win32_serial_port.h"
+#include "win32_text.h"
+#include "win32_wait.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+TEST(Win32SerialPort, SettingsBecomeTheDcb)
+{
+    struct Case
+    {
+        const char* settings;
+        DWORD baud;
+        BYTE parity;
+    } cases[] = {
+        {"38400,N,8,1", 38400, NOPARITY},
+        {"19200,E,8,1", 19200, EVENPARITY},
+        {"9600,O,8,1", 9600, ODDPARITY},
+    };
+    for (const Case& c : cases) {
+        // Whatever the driver had before: every flag and field set.
+        DCB dcb;
+        std::memset(&dcb, 0xFF, sizeof dcb);
+        const std::optional<LineSettings> line = ParseSettings(c.settings);
+        ASSERT_TRUE(line) << c.settings;
+        FillDcb(dcb, *line);
+        EXPECT_EQ(dcb.BaudRate, c.baud) << c.settings;
+        EXPECT_EQ(dcb.Parity, c.parity) << c.settings;
+        EXPECT_EQ(dcb.fParity, c.parity != NOPARITY) << c.settings;
+        EXPECT_EQ(dcb.ByteSize, 8) << c.settings;
+        EXPECT_EQ(dcb.StopBits, ONESTOPBIT) << c.settings;
+        EXPECT_TRUE(dcb.fBinary) << c.settings;
+        EXPECT_FALSE(dcb.fOutxCtsFlow || dcb.fOutxDsrFlow || dcb.fDsrSensitivity || dcb.fOutX ||
+                     dcb.fInX)
+            << c.settings << ": no flow control";
+        EXPECT_FALSE(dcb.fNull || dcb.fErrorChar || dcb.fAbortOnError)
+            << c.settings << ": every byte handed over, unaltered";
+        EXPECT_EQ(dcb.fDtrControl, DTR_CONTROL_ENABLE) << c.settings;
+        EXPECT_EQ(dcb.fRtsControl, RTS_CONTROL_ENABLE) << c.settings;
+    }
+    for (const char* refused : {"19200,M,8,1", "19200,N,7,1", "19200,N,8,2", "fast,N,8,1", ""})
+        EXPECT_FALSE(ParseSettings(refused)) << refused;
+}
+
+TEST(Win32SerialPort, SaysWhyAPortWillNotOpen)
+{
+    // VEK_COM1 may name any path; a plain file stands in for a device that is no serial port.
+    wchar_t temp[MAX_PATH];
+    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+    const std::string file = Narrow(temp) + "vek-win32-test.txt";
+    const HANDLE created = CreateFileW(Wide(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    ASSERT_NE(created, INVALID_HANDLE_VALUE);
+    CloseHandle(created);
+
+    struct Case
+    {
+        std::string path;
+        bool heldElsewhere;
+        const char* reason;
+    } cases[] = {
+        {Narrow(temp) + "no-such-port", false, "no such device"},
+        {file, false, "not a serial device"},
+        {file, true, "in use by another program"},
+    };
+    for (const Case& c : cases) {
+        _putenv_s("VEK_COM1", c.path.c_str());
+        const HANDLE held = c.heldElsewhere ? CreateFileW(Wide(file).c_str(), GENERIC_READ, 0,
+                                                          nullptr, OPEN_EXISTING, 0, nullptr)
+                                            : INVALID_HANDLE_VALUE;
+        Win32SerialPort port;
+        EXPECT_FALSE(port.Open(1, "19200,N,8,1"));
+        EXPECT_EQ(port.Reason(), c.path + ": " + c.reason);
+        EXPECT_FALSE(port.IsOpen());
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+    }
+    _putenv_s("VEK_COM1", "");
+    DeleteFileW(Wide(file).c_str());
+}
+
+int g_fired = 0;
+
+double Seconds()
+{
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+TEST(Win32Wait, NeverEndsEarlyLetsMessagesRunAndSleeps)
+{
+    struct Case
+    {
+        const char* name;
+        double replyWait;
+        UINT timerMs;  // a timer message during the wait; 0: an idle queue
+        int maxPasses; // a spinning wait makes thousands
+    } cases[] = {
+        {"idle, the commands' wait", 0.2, 0, 10},
+        {"under a millisecond", 0.0004, 0, 10},
+        {"just over whole milliseconds", 0.0301, 0, 10},
+        {"a timer every 10 ms", 0.1, 10, 40},
+    };
+    for (const Case& c : cases) {
+        g_fired = 0;
+        const UINT_PTR timer = c.timerMs ? SetTimer(nullptr, 0, c.timerMs,
+                                                    [](HWND, UINT, UINT_PTR, DWORD) { ++g_fired; })
+                                         : 0;
+        int passes = 0;
+        const WaitServices services{&ClockSeconds,
+                                    [&](double maxSeconds) {
+                                        ++passes;
+                                        RunPendingEvents(maxSeconds);
+                                    },
+                                    {}};
+        const double start = Seconds();
+        EXPECT_TRUE(AwaitReply(c.replyWait, services)) << c.name;
+        const double waited = Seconds() - start;
+        if (timer)
+            KillTimer(nullptr, timer);
+
+        EXPECT_GE(waited, c.replyWait) << c.name;
+        // Timed asserts would fail on a busy machine; this bound catches only a coarse timer.
+        EXPECT_LT(waited, c.replyWait + 0.05) << c.name;
+        EXPECT_LE(passes, c.maxPasses) << c.name;
+        if (c.timerMs) {
+            EXPECT_GE(g_fired, 2) << c.name << ": messages must run during the wait";
+        }
+        RecordProperty(c.name, std::to_string((waited - c.replyWait) * 1000) + " ms late");
+        std::printf("%s: %.3f ms late, %d passes\n", c.name, (waited - c.replyWait) * 1000, passes);
+    }
+}
+
+} // namespace

@@ -1,0 +1,443 @@
+#include "main_window.h"
+
+#include "device.h"
+#include "layout.h"
+#include "option_groups.h"
+#include "win32_text.h"
+#include "win32_wait.h"
+
+#include <commctrl.h>
+#include <oleacc.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+// Tooltips as wide as the window at most; the line detail breaks at its own line ends.
+constexpr int kTipWidth = kClientWidth;
+constexpr int kTipShowMs = 30000;
+
+// The window class, styles and extended styles of each kind of control. The dialog manager
+// walks the controls in z-order: Tab to the next WS_TABSTOP, the arrow keys within a run that
+// starts at a WS_GROUP, so every control that is not an option ends a run.
+struct ControlClass
+{
+    const wchar_t* name;
+    DWORD style;
+    DWORD exStyle;
+};
+
+ControlClass ClassOf(const Control& c)
+{
+    constexpr DWORD label = SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE | WS_GROUP;
+    switch (c.kind) {
+    case Kind::Frame:
+        return {L"BUTTON", BS_GROUPBOX | WS_GROUP, 0};
+    case Kind::Option: {
+        // Not BS_AUTORADIOBUTTON: a click runs the panel's option-group rule. BS_NOTIFY reports
+        // the focus, which the arrow keys move.
+        const auto groups = OptionGroups();
+        const bool first = std::any_of(groups.begin(), groups.end(),
+                                       [&](const auto group) { return group.front() == c.name; });
+        return {L"BUTTON", BS_RADIOBUTTON | BS_NOTIFY | (first ? WS_GROUP : 0u), 0};
+    }
+    case Kind::Label:
+    case Kind::Header:
+        return {L"STATIC", label, 0};
+    case Kind::Result:
+        // SS_NOTIFY: a static is transparent to the mouse otherwise, and the tooltip never shows.
+        return {L"STATIC", label | SS_NOTIFY, WS_EX_STATICEDGE};
+    case Kind::Button:
+        return {L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 0};
+    case Kind::TextBox:
+        return {L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP, WS_EX_CLIENTEDGE};
+    case Kind::Line:
+        return {L"STATIC", SS_BLACKRECT | WS_GROUP, 0};
+    }
+    return {L"STATIC", 0, 0};
+}
+
+HFONT CreateArial(const Control& c, int dpi)
+{
+    const int height = -static_cast<int>(std::lround(c.points * dpi / 72.0));
+    return CreateFontW(height, 0, 0, 0, c.weight, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_SWISS, L"Arial");
+}
+
+TOOLINFOW Tool(HWND owner, HWND control, const wchar_t* text)
+{
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = owner;
+    tool.uId = reinterpret_cast<UINT_PTR>(control);
+    tool.lpszText = const_cast<wchar_t*>(text);
+    return tool;
+}
+
+// Whether COM<n>'s device is there now. Asked without opening it: an open can pulse the modem
+// lines, and fails anyway while another program holds the port.
+bool PortPresent(int portNo)
+{
+    const std::wstring path = Wide(DeviceForPort(portNo).path);
+    constexpr std::wstring_view kDosDevice = L"\\\\.\\";
+    if (!path.starts_with(kDosDevice))
+        return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    wchar_t target[1024];
+    return QueryDosDeviceW(path.c_str() + kDosDevice.size(), target, std::size(target)) != 0 ||
+           GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+}
+
+std::string TextOf(HWND control)
+{
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    return Narrow(text);
+}
+
+std::string RowName(const char* family, int row)
+{
+    return family + std::to_string(row);
+}
+
+} // namespace
+
+Main::Main(HINSTANCE instance) : m_commands(*this, m_port, Win32WaitServices())
+{
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    m_comInitialised = SUCCEEDED(com);
+    const INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = &Main::Procedure;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kClassName;
+    RegisterClassExW(&wc);
+    // Sized once its screen's DPI is known.
+    CreateWindowExW(0, kClassName, Wide(kWindowTitle).c_str(), kWindowStyle, CW_USEDEFAULT,
+                    CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance, this);
+    if (!m_window)
+        return;
+    CreateControls(instance);
+    CreateTooltips(instance);
+    for (const char* selected : {"Com1", "SPD192", "None1"})
+        OnOption(selected);
+    Place(static_cast<int>(GetDpiForWindow(m_window)));
+    Annotate();
+    m_lastFocus = Item("Address_0");
+    SetKeyboardWindow(m_window);
+}
+
+Main::~Main()
+{
+    if (m_window)
+        DestroyWindow(m_window);
+    for (const auto& [key, font] : m_fonts)
+        DeleteObject(font);
+    if (m_accessibility)
+        m_accessibility->Release();
+    if (m_comInitialised)
+        CoUninitialize();
+}
+
+void Main::Show(int how)
+{
+    ShowWindow(m_window, how);
+    UpdateWindow(m_window);
+    SetFocus(m_lastFocus);
+}
+
+void Main::CreateControls(HINSTANCE instance)
+{
+    const auto layout = Layout();
+    for (std::size_t i = 0; i < layout.size(); ++i) {
+        const ControlClass cls = ClassOf(layout[i]);
+        const HWND control = CreateWindowExW(
+            cls.exStyle, cls.name, Wide(layout[i].text).c_str(),
+            WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | cls.style, 0, 0, 0, 0, m_window,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstId + i)), instance, nullptr);
+        if (layout[i].kind == Kind::TextBox)
+            SendMessageW(control, EM_SETLIMITTEXT, 0, 0); // 0: as long as the system allows
+    }
+}
+
+void Main::CreateTooltips(HINSTANCE instance)
+{
+    m_tooltip =
+        CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                        WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, m_window, nullptr, instance, nullptr);
+    SendMessageW(m_tooltip, TTM_SETDELAYTIME, TTDT_AUTOPOP, kTipShowMs);
+    // The result's tool comes first; its text is empty, and so hidden, until a command ends.
+    TOOLINFOW result = Tool(m_window, Item("Rx_data"), L"");
+    SendMessageW(m_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&result));
+    // A COM option looks its device up when its tooltip opens: adapters come and go.
+    for (const std::string_view port : OptionGroups()[0]) {
+        TOOLINFOW tool = Tool(m_window, Item(port), LPSTR_TEXTCALLBACKW);
+        SendMessageW(m_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+}
+
+// Screen readers name an edit box after the label just before it in z-order, which here is
+// the keyboard order instead; so the names are set on the boxes themselves.
+void Main::Annotate()
+{
+    if (FAILED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IAccPropServices,
+                                reinterpret_cast<void**>(&m_accessibility)))) {
+        m_accessibility = nullptr;
+        return;
+    }
+    for (const Control& c : Layout())
+        if (const char* name = AccessibleName(c.name))
+            m_accessibility->SetHwndPropStr(Item(c.name), OBJID_CLIENT, CHILDID_SELF,
+                                            PROPID_ACC_NAME, Wide(name).c_str());
+}
+
+void Main::Place(int dpi)
+{
+    std::map<std::pair<long, int>, HFONT> fonts;
+    const auto layout = Layout();
+    for (std::size_t i = 0; i < layout.size(); ++i) {
+        const Control& c = layout[i];
+        PixelRect r = PixelPlace(c, dpi);
+        // Options sit in their frame as far as the table goes, and in the window as children.
+        if (c.frame) {
+            const PixelRect frame = PixelPlace(*FindControl(c.frame), dpi);
+            r.x += frame.x;
+            r.y += frame.y;
+        }
+        const HWND control = GetDlgItem(m_window, kFirstId + static_cast<int>(i));
+        SetWindowPos(control, nullptr, r.x, r.y, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
+        if (c.kind == Kind::Line)
+            continue;
+        HFONT& font = fonts[{std::lround(c.points * 100), c.weight}];
+        if (!font)
+            font = CreateArial(c, dpi);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
+    m_fonts.swap(fonts);
+    for (const auto& [key, font] : fonts)
+        DeleteObject(font);
+
+    RECT frame{0, 0, Px(kClientWidth, dpi), Px(kClientHeight, dpi)};
+    AdjustWindowRectExForDpi(&frame, kWindowStyle, FALSE, 0, static_cast<UINT>(dpi));
+    SetWindowPos(m_window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(m_tooltip, TTM_SETMAXTIPWIDTH, 0, Px(kTipWidth, dpi));
+}
+
+// The z-order is the keyboard order, which moves with the selection of each option group.
+void Main::Restack()
+{
+    HWND after = HWND_TOP;
+    for (const Control* c : KeyboardOrder([this](std::string_view o) { return IsOn(o); })) {
+        const HWND control = Item(c->name);
+        SetWindowPos(control, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        after = control;
+    }
+}
+
+LRESULT CALLBACK Main::Procedure(HWND window, UINT message, WPARAM w, LPARAM l)
+{
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<Main*>(reinterpret_cast<CREATESTRUCTW*>(l)->lpCreateParams);
+        self->m_window = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<Main*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    return self ? self->Handle(message, w, l) : DefWindowProcW(window, message, w, l);
+}
+
+LRESULT Main::Handle(UINT message, WPARAM w, LPARAM l)
+{
+    switch (message) {
+    case WM_COMMAND:
+        // The dialog manager sends IDOK for Enter and IDCANCEL for Escape, from no control of
+        // ours: neither starts anything, and Escape does not close the window.
+        if (ControlOf(reinterpret_cast<HWND>(l)))
+            OnCommand(reinterpret_cast<HWND>(l), HIWORD(w));
+        return 0;
+    case WM_NOTIFY: {
+        auto* info = reinterpret_cast<NMTTDISPINFOW*>(l);
+        const Control* c = ControlOf(reinterpret_cast<HWND>(info->hdr.idFrom));
+        if (info->hdr.hwndFrom != m_tooltip || info->hdr.code != TTN_GETDISPINFOW || !c)
+            return 0;
+        const auto ports = OptionGroups()[0];
+        const auto port = std::find(ports.begin(), ports.end(), c->name);
+        if (port == ports.end())
+            return 0;
+        const int portNo = static_cast<int>(port - ports.begin()) + 1;
+        m_tipText = Wide(PortTooltip(portNo, PortPresent(portNo)));
+        info->lpszText = m_tipText.data();
+        return 0;
+    }
+    case WM_CTLCOLORSTATIC: {
+        // The header bands look like an active title bar.
+        const Control* c = ControlOf(reinterpret_cast<HWND>(l));
+        if (!c || c->kind != Kind::Header)
+            break;
+        const HDC dc = reinterpret_cast<HDC>(w);
+        SetTextColor(dc, GetSysColor(COLOR_CAPTIONTEXT));
+        SetBkColor(dc, GetSysColor(COLOR_ACTIVECAPTION));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_ACTIVECAPTION));
+    }
+    case WM_ACTIVATE:
+        // A plain window keeps no focus of its own across deactivation; a dialog would.
+        if (LOWORD(w) == WA_INACTIVE) {
+            const HWND focus = GetFocus();
+            if (focus && IsChild(m_window, focus))
+                m_lastFocus = focus;
+        } else {
+            SetFocus(IsWindowEnabled(m_lastFocus) ? m_lastFocus : Item("Address_0"));
+        }
+        return 0;
+    case WM_DPICHANGED: {
+        const RECT* suggested = reinterpret_cast<const RECT*>(l);
+        Place(LOWORD(w));
+        SetWindowPos(m_window, nullptr, suggested->left, suggested->top, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+    case WM_CLOSE:
+        // Closing is not held up by a waiting command: it is given up with its port closed.
+        m_commands.WindowClosing();
+        DestroyWindow(m_window);
+        return 0;
+    case WM_DESTROY:
+        if (m_accessibility)
+            for (const Control& c : Layout())
+                if (AccessibleName(c.name))
+                    m_accessibility->ClearHwndProps(Item(c.name), OBJID_CLIENT, CHILDID_SELF,
+                                                    &PROPID_ACC_NAME, 1);
+        PostQuitMessage(0);
+        return 0;
+    case WM_NCDESTROY:
+        SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
+        SetKeyboardWindow(nullptr);
+        m_window = nullptr;
+        return 0;
+    }
+    return DefWindowProcW(m_window, message, w, l);
+}
+
+void Main::OnCommand(HWND control, int code)
+{
+    const Control& c = *ControlOf(control);
+    if (c.kind == Kind::Button && code == BN_CLICKED) {
+        m_commands.Click(c.name == std::string_view("TX1") ? Commands::Command::Read
+                                                           : Commands::Command::Write);
+    } else if (c.kind == Kind::Option) {
+        // Windows clicks a radio button that the keyboard (an arrow key) gives the focus to;
+        // wine does not, so it is done here for both. A mouse press clicks on release instead.
+        const bool keyboardFocus = code == BN_SETFOCUS && GetKeyState(VK_LBUTTON) >= 0;
+        if (code == BN_CLICKED || code == BN_DOUBLECLICKED || keyboardFocus)
+            OnOption(c.name);
+    }
+}
+
+void Main::OnOption(std::string_view name)
+{
+    ClickOption(name, [this](std::string_view member, bool on) {
+        const HWND option = Item(member);
+        SendMessageW(option, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+        // A group is one Tab stop: its selected member.
+        const LONG_PTR style = GetWindowLongPtrW(option, GWL_STYLE);
+        SetWindowLongPtrW(option, GWL_STYLE, on ? style | WS_TABSTOP : style & ~WS_TABSTOP);
+    });
+    Restack();
+}
+
+const Control* Main::ControlOf(HWND control) const
+{
+    const auto layout = Layout();
+    const int index = GetDlgCtrlID(control) - kFirstId;
+    if (!control || GetParent(control) != m_window || index < 0 ||
+        index >= static_cast<int>(layout.size()))
+        return nullptr;
+    return &layout[static_cast<std::size_t>(index)];
+}
+
+HWND Main::Item(std::string_view name) const
+{
+    return GetDlgItem(m_window, kFirstId + ControlIndex(name));
+}
+
+bool Main::IsOn(std::string_view option) const
+{
+    return SendMessageW(Item(option), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+Selectors Main::SelectorState() const
+{
+    return SelectorsFrom([this](std::string_view option) { return IsOn(option); });
+}
+
+std::string Main::StationText(int row) const
+{
+    return TextOf(Item(RowName("Stno1_", row)));
+}
+
+void Main::SetStationText(int row, const std::string& text)
+{
+    SetWindowTextW(Item(RowName("Stno1_", row)), Wide(text).c_str());
+}
+
+std::string Main::AddressText(int row) const
+{
+    return TextOf(Item(RowName("Address_", row)));
+}
+
+std::string Main::WriteDataText() const
+{
+    return TextOf(Item("Write_data"));
+}
+
+std::string Main::RxDataText() const
+{
+    return TextOf(Item("Rx_data"));
+}
+
+void Main::SetRxData(const std::string& text)
+{
+    SetWindowTextW(Item("Rx_data"), Wide(text).c_str());
+}
+
+void Main::SetRxDetail(const std::string& detail)
+{
+    const std::wstring text = Wide(detail);
+    TOOLINFOW tool = Tool(m_window, Item("Rx_data"), text.c_str());
+    SendMessageW(m_tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    if (m_accessibility)
+        m_accessibility->SetHwndPropStr(Item("Rx_data"), OBJID_CLIENT, CHILDID_SELF,
+                                        PROPID_ACC_DESCRIPTION, text.c_str());
+}
+
+void Main::SetCommandEnabled(int row, bool enabled)
+{
+    const HWND button = Item(row == 0 ? "TX1" : "Write_command");
+    if (enabled) {
+        EnableWindow(button, TRUE);
+        // The focus comes back to the button when the command ends, so that the space bar
+        // repeats the command, unless the operator moved it meanwhile.
+        if (m_focusMovedTo && GetFocus() == m_focusMovedTo)
+            SetFocus(button);
+        m_focusMovedTo = nullptr;
+        return;
+    }
+    // Windows leaves the focus with nobody when its control is greyed; it goes on as Tab would.
+    m_focusMovedTo = nullptr;
+    if (GetFocus() == button) {
+        m_focusMovedTo = GetNextDlgTabItem(m_window, button, FALSE);
+        SetFocus(m_focusMovedTo);
+    }
+    EnableWindow(button, FALSE);
+}

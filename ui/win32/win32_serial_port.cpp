@@ -1,0 +1,198 @@
+#include "win32_serial_port.h"
+
+#include "device.h"
+#include "win32_text.h"
+
+#include <cwctype>
+
+namespace {
+
+// A driver's input queue much larger than a reply, so that a babbling line within the 0.2 s
+// is counted rather than overrun; only a wish, which the driver may round or ignore.
+constexpr DWORD kInQueue = 65536;
+constexpr DWORD kOutQueue = 4096;
+// Eight bytes leave in under 10 ms at 9600 bit/s; a driver that takes longer has gone wrong.
+constexpr DWORD kWriteTimeoutMs = 1000;
+
+// The system's own text for an error, as the operator would see it in a Windows dialog.
+std::string SystemText(DWORD error)
+{
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text(buffer ? buffer : L"", length);
+    LocalFree(buffer);
+    while (!text.empty() && (iswspace(text.back()) || text.back() == L'.'))
+        text.pop_back();
+    const std::string code = "error " + std::to_string(error);
+    return text.empty() ? code : Narrow(text) + " (" + code + ")";
+}
+
+} // namespace
+
+void FillDcb(DCB& dcb, const LineSettings& line)
+{
+    dcb.BaudRate = static_cast<DWORD>(line.baud);
+    dcb.ByteSize = 8;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.Parity = line.parity == 'O' ? ODDPARITY : line.parity == 'E' ? EVENPARITY : NOPARITY;
+    dcb.fParity = dcb.Parity != NOPARITY;
+    dcb.fBinary = TRUE;
+    // No flow control of either kind, and every byte handed over as it came: none dropped (NUL),
+    // none replaced (parity errors), and a line error never stops the reads.
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fAbortOnError = FALSE;
+    // DTR and RTS on while the port is open, as Linux raises them at every open: port-powered
+    // RS-232/RS-485 converters draw their power from them.
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+}
+
+Win32SerialPort::~Win32SerialPort()
+{
+    Close();
+}
+
+bool Win32SerialPort::Open(int portNo, const std::string& settings)
+{
+    Close();
+    m_reason.clear();
+    m_device = DeviceForPort(portNo).path;
+
+    const std::optional<LineSettings> line = ParseSettings(settings);
+    if (!line)
+        return Fail("unsupported settings \"" + settings + "\"");
+
+    m_handle = CreateFileW(Wide(m_device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (m_handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return Fail("no such device");
+        // COM ports are exclusive: the one that is held elsewhere refuses every other opener.
+        // Windows says access denied, wine (and a file held open) sharing violation.
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
+            return Fail("in use by another program");
+        return Fail(SystemText(error));
+    }
+
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(m_handle, &dcb)) {
+        Fail("not a serial device");
+        Close();
+        return false;
+    }
+    FillDcb(dcb, *line);
+    // Reads return at once with what is there; a write may block only as long as eight bytes need.
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.WriteTotalTimeoutConstant = kWriteTimeoutMs;
+    SetupComm(m_handle, kInQueue, kOutQueue);
+    DWORD errors = 0;
+    if (!SetCommState(m_handle, &dcb) || !SetCommTimeouts(m_handle, &timeouts) ||
+        // A stale byte from before this command must not count towards its reply.
+        !PurgeComm(m_handle, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR) ||
+        !ClearCommError(m_handle, &errors, nullptr)) {
+        Fail(SystemText(GetLastError()));
+        Close();
+        return false;
+    }
+    return true;
+}
+
+void Win32SerialPort::Close()
+{
+    if (m_handle == INVALID_HANDLE_VALUE)
+        return;
+    // What was received and not taken goes with the port; a request still on its way out is
+    // left to finish.
+    PurgeComm(m_handle, PURGE_RXABORT | PURGE_RXCLEAR);
+    CloseHandle(m_handle);
+    m_handle = INVALID_HANDLE_VALUE;
+}
+
+bool Win32SerialPort::IsOpen() const
+{
+    return m_handle != INVALID_HANDLE_VALUE;
+}
+
+bool Win32SerialPort::Send(std::span<const std::uint8_t> bytes)
+{
+    if (!IsOpen())
+        return Fail("port not open");
+    DWORD written = 0;
+    if (!WriteFile(m_handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+        return FailWhileOpen(GetLastError());
+    if (written != bytes.size())
+        return Fail("the driver took " + std::to_string(written) + " of " +
+                    std::to_string(bytes.size()) + " bytes");
+    return true;
+}
+
+std::optional<std::size_t> Win32SerialPort::BytesWaiting()
+{
+    COMSTAT status{};
+    DWORD errors = 0;
+    if (!IsOpen())
+        Fail("port not open");
+    else if (!ClearCommError(m_handle, &errors, &status))
+        FailWhileOpen(GetLastError());
+    else
+        return status.cbInQue;
+    return std::nullopt;
+}
+
+std::optional<Bytes> Win32SerialPort::TakeAll()
+{
+    if (!IsOpen()) {
+        Fail("port not open");
+        return std::nullopt;
+    }
+    // Reads never wait (see the timeouts), so this ends as soon as a read comes back short.
+    Bytes taken;
+    std::uint8_t chunk[4096];
+    DWORD got = 0;
+    do {
+        if (!ReadFile(m_handle, chunk, sizeof chunk, &got, nullptr)) {
+            FailWhileOpen(GetLastError());
+            return std::nullopt;
+        }
+        taken.insert(taken.end(), chunk, chunk + got);
+    } while (got == sizeof chunk);
+    return taken;
+}
+
+std::string Win32SerialPort::Reason() const
+{
+    return m_reason;
+}
+
+bool Win32SerialPort::Fail(const std::string& reason)
+{
+    if (m_reason.empty())
+        m_reason = m_device.empty() ? reason : m_device + ": " + reason;
+    return false;
+}
+
+// A failure of an open port: an adapter pulled out shows as one of these, by driver.
+bool Win32SerialPort::FailWhileOpen(DWORD error)
+{
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_OPERATION_ABORTED:
+        return Fail("device disconnected or closed");
+    default:
+        return Fail(SystemText(error));
+    }
+}

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The core speaks UTF-8, the W functions of Windows UTF-16.
+std::wstring Wide(std::string_view utf8);
+std::string Narrow(std::wstring_view utf16);

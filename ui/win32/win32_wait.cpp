@@ -1,0 +1,95 @@
+#include "win32_wait.h"
+
+#include <mmsystem.h>
+
+#include <algorithm>
+#include <cmath>
+
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
+namespace {
+
+HWND g_keyboardWindow = nullptr;
+bool g_quitSeen = false;
+
+// The wait sleeps on a timer set to its deadline. A high-resolution one (Windows 10 1803 on)
+// fires within a fraction of a millisecond; an ordinary one only at the next tick of the
+// system timer (up to 15.6 ms), which timeBeginPeriod shortens to about a millisecond.
+struct Timer
+{
+    HANDLE handle = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                           TIMER_ALL_ACCESS);
+    bool precise = handle != nullptr;
+    Timer()
+    {
+        if (!handle)
+            handle = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+    }
+    ~Timer() { CloseHandle(handle); }
+};
+
+} // namespace
+
+double ClockSeconds()
+{
+    FILETIME utc, local;
+    GetSystemTimePreciseAsFileTime(&utc);
+    FileTimeToLocalFileTime(&utc, &local);
+    const ULARGE_INTEGER ticks{{local.dwLowDateTime, local.dwHighDateTime}};
+    constexpr ULONGLONG kTicksPerDay = 864'000'000'000; // 100 ns ticks
+    return static_cast<double>(ticks.QuadPart % kTicksPerDay) / 1e7;
+}
+
+void SetKeyboardWindow(HWND window)
+{
+    g_keyboardWindow = window;
+}
+
+void DispatchOne(MSG& msg)
+{
+    if (g_keyboardWindow && IsDialogMessageW(g_keyboardWindow, &msg))
+        return;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+}
+
+void RunPendingEvents(double maxSeconds)
+{
+    static Timer timer;
+    const double seconds = std::clamp(maxSeconds, 0.0, 60.0);
+    LARGE_INTEGER due;
+    due.QuadPart = -static_cast<LONGLONG>(std::ceil(seconds * 1e7)); // relative, 100 ns units
+    if (seconds > 0) {
+        const bool armed = SetWaitableTimer(timer.handle, &due, 0, nullptr, nullptr, FALSE);
+        const DWORD ms = armed ? INFINITE : static_cast<DWORD>(std::ceil(seconds * 1000));
+        if (!timer.precise)
+            timeBeginPeriod(1);
+        // Once the program's quit message has been seen, the queue is no reason to wake.
+        if (g_quitSeen && armed)
+            WaitForSingleObject(timer.handle, INFINITE);
+        else if (g_quitSeen)
+            Sleep(ms);
+        else
+            MsgWaitForMultipleObjectsEx(armed ? 1 : 0, &timer.handle, ms, QS_ALLINPUT,
+                                        MWMO_INPUTAVAILABLE);
+        if (!timer.precise)
+            timeEndPeriod(1);
+    }
+    MSG msg;
+    while (!g_quitSeen && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            // For the main loop, which ends the program once the command has returned.
+            g_quitSeen = true;
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        DispatchOne(msg);
+    }
+}
+
+WaitServices Win32WaitServices()
+{
+    return WaitServices{&ClockSeconds, &RunPendingEvents, {}};
+}
