@@ -49,8 +49,14 @@ void SetKeyboardWindow(HWND window)
 
 void DispatchOne(MSG& msg)
 {
-    if (g_keyboardWindow && IsDialogMessageW(g_keyboardWindow, &msg))
-        return;
+    if (g_keyboardWindow && (msg.hwnd == g_keyboardWindow || IsChild(g_keyboardWindow, msg.hwnd))) {
+        // Enter starts nothing, not even on a focused push button, which the dialog manager
+        // would press as though it were the default button.
+        if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN)
+            return;
+        if (IsDialogMessageW(g_keyboardWindow, &msg))
+            return;
+    }
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
 }
