@@ -260,12 +260,14 @@ LRESULT CALLBACK Main::Procedure(HWND window, UINT message, WPARAM w, LPARAM l)
 LRESULT Main::Handle(UINT message, WPARAM w, LPARAM l)
 {
     switch (message) {
-    case WM_COMMAND:
-        // The dialog manager sends IDOK for Enter and IDCANCEL for Escape, from no control of
-        // ours: neither starts anything, and Escape does not close the window.
-        if (ControlOf(reinterpret_cast<HWND>(l)))
-            OnCommand(reinterpret_cast<HWND>(l), HIWORD(w));
+    case WM_COMMAND: {
+        // The dialog manager sends IDOK for Enter and IDCANCEL for Escape, with whatever control
+        // has the focus: neither starts anything, and Escape does not close the window.
+        const HWND control = reinterpret_cast<HWND>(l);
+        if (ControlOf(control) && LOWORD(w) == GetDlgCtrlID(control))
+            OnCommand(control, HIWORD(w));
         return 0;
+    }
     case WM_NOTIFY: {
         auto* info = reinterpret_cast<NMTTDISPINFOW*>(l);
         const Control* c = ControlOf(reinterpret_cast<HWND>(info->hdr.idFrom));

@@ -51,7 +51,7 @@ void DispatchOne(MSG& msg)
 {
     if (g_keyboardWindow && (msg.hwnd == g_keyboardWindow || IsChild(g_keyboardWindow, msg.hwnd))) {
         // Enter starts nothing, not even on a focused push button, which the dialog manager
-        // would press as though it were the default button.
+        // of Windows presses as though it were the default button.
         if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN)
             return;
         if (IsDialogMessageW(g_keyboardWindow, &msg))
