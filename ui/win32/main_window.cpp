@@ -99,6 +99,18 @@ std::string TextOf(HWND control)
     return Narrow(text);
 }
 
+int TextWidth(HWND control, HFONT font)
+{
+    const std::wstring text = Wide(TextOf(control));
+    const HDC dc = GetDC(control);
+    const HGDIOBJ old = SelectObject(dc, font);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    return static_cast<int>(size.cx);
+}
+
 std::string RowName(const char* family, int row)
 {
     return family + std::to_string(row);
@@ -216,13 +228,17 @@ void Main::Place(int dpi)
             r.y += frame.y;
         }
         const HWND control = GetDlgItem(m_window, kFirstId + static_cast<int>(i));
+        if (c.kind != Kind::Line) {
+            HFONT& font = fonts[{std::lround(c.points * 100), c.weight}];
+            if (!font)
+                font = CreateArial(c, dpi);
+            SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+            // Arial draws "Address" in bold two pixels wider than its table width; the caption
+            // grows to the right, into the free space before "Data", rather than clip its text.
+            if (c.kind == Kind::Label)
+                r.width = std::max(r.width, TextWidth(control, font));
+        }
         SetWindowPos(control, nullptr, r.x, r.y, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
-        if (c.kind == Kind::Line)
-            continue;
-        HFONT& font = fonts[{std::lround(c.points * 100), c.weight}];
-        if (!font)
-            font = CreateArial(c, dpi);
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     }
     m_fonts.swap(fonts);
     for (const auto& [key, font] : fonts)
