@@ -331,11 +331,13 @@ LRESULT Main::Handle(UINT message, WPARAM w, LPARAM l)
         DestroyWindow(m_window);
         return 0;
     case WM_DESTROY:
+        // A later window could get these handles, and with them the names.
         if (m_accessibility)
-            for (const Control& c : Layout())
-                if (AccessibleName(c.name))
-                    m_accessibility->ClearHwndProps(Item(c.name), OBJID_CLIENT, CHILDID_SELF,
-                                                    &PROPID_ACC_NAME, 1);
+            for (const Control& c : Layout()) {
+                const MSAAPROPID props[] = {PROPID_ACC_NAME, PROPID_ACC_DESCRIPTION};
+                m_accessibility->ClearHwndProps(Item(c.name), OBJID_CLIENT, CHILDID_SELF, props,
+                                                std::size(props));
+            }
         PostQuitMessage(0);
         return 0;
     case WM_NCDESTROY:
