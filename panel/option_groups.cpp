@@ -9,6 +9,7 @@ constexpr std::string_view kPort[] = {"Com1", "Com2", "Com3", "Com4", "Com5"};
 constexpr std::string_view kSpeed[] = {"SD384", "SPD192", "SPD96"};
 constexpr std::string_view kParity[] = {"None1", "Odd1", "Even1"};
 constexpr std::array<std::span<const std::string_view>, 3> kGroups = {kPort, kSpeed, kParity};
+constexpr std::string_view kStart[] = {"Com1", "SPD192", "None1"};
 
 // The group the option belongs to; empty for a name that is no option.
 std::span<const std::string_view> GroupOf(std::string_view option)
@@ -24,6 +25,11 @@ std::span<const std::string_view> GroupOf(std::string_view option)
 std::span<const std::span<const std::string_view>> OptionGroups()
 {
     return kGroups;
+}
+
+std::span<const std::string_view> StartSelection()
+{
+    return kStart;
 }
 
 bool ClickOption(std::string_view clicked,

@@ -11,6 +11,8 @@
 // The three option groups of the panel, each in its fixed order: port (Com1..Com5), speed
 // (SD384, SPD192, SPD96) and parity (None1, Odd1, Even1).
 std::span<const std::span<const std::string_view>> OptionGroups();
+// The member of each group that is on when the window opens: COM1, 19200bps, NONE.
+std::span<const std::string_view> StartSelection();
 
 // The option-group rule: a click on an option walks its own group in order and turns the clicked
 // member on and every other member off. Returns false for a name that is no option.

@@ -139,7 +139,7 @@ Main::Main(QWidget* parent) : QWidget(parent), m_commands(*this, m_port, QtWaitS
             });
         });
     }
-    for (const char* selected : {"Com1", "SPD192", "None1"})
+    for (const std::string_view selected : StartSelection())
         Option(selected)->setChecked(true);
 
     connect(m_tx1, &QPushButton::clicked, this,

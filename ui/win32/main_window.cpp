@@ -129,7 +129,7 @@ Main::Main(HINSTANCE instance) : m_commands(*this, m_port, Win32WaitServices())
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = &Main::Procedure;
     wc.hInstance = instance;
-    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kClassName;
     RegisterClassExW(&wc);
@@ -140,7 +140,7 @@ Main::Main(HINSTANCE instance) : m_commands(*this, m_port, Win32WaitServices())
         return;
     CreateControls(instance);
     CreateTooltips(instance);
-    for (const char* selected : {"Com1", "SPD192", "None1"})
+    for (const std::string_view selected : StartSelection())
         OnOption(selected);
     Place(static_cast<int>(GetDpiForWindow(m_window)));
     Annotate();
