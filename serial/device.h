@@ -9,9 +9,10 @@ struct PortDevice
     std::string variable; // "VEK_COM<n>" when the environment chose it, else empty
 };
 
-// $VEK_COM<portNo> when set and not empty (outside Windows a bare name such as ttyUSB0 means
-// /dev/ttyUSB0, as the serial port opens it), else the platform's own name: \\.\COM<n> on Windows,
-// /dev/ttyS<n-1> elsewhere (COM1 is /dev/ttyS0, as Linux numbers the first serial port).
+// $VEK_COM<portNo> when set and not empty (a bare name such as ttyUSB0 means /dev/ttyUSB0, as the
+// serial port opens it; on Windows COM12 means \\.\COM12), else the platform's own name:
+// \\.\COM<n> on Windows, /dev/ttyS<n-1> elsewhere (COM1 is /dev/ttyS0, as Linux numbers the
+// first serial port).
 PortDevice DeviceForPort(int portNo);
 
 // What the option of COM<portNo> tells the operator about its device, for example

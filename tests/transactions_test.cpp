@@ -11,6 +11,19 @@
 
 namespace {
 
+// Sets an environment variable, or removes it (nullptr).
+void SetVariable(const std::string& name, const char* value)
+{
+#ifdef _WIN32
+    _putenv_s(name.c_str(), value ? value : "");
+#else
+    if (value)
+        setenv(name.c_str(), value, 1);
+    else
+        unsetenv(name.c_str());
+#endif
+}
+
 // A clock that moves only when events are run, by a fixed step.
 struct FakeClock
 {
@@ -352,26 +365,30 @@ TEST(Selectors, ChooseThePortAndTheSettings)
 
 TEST(DeviceForPort, IsThePathThatTheOpeningUses)
 {
-    // Qt opens a bare name under /dev; the reason for a failure must be looked up there too.
+    // Qt opens a bare name under /dev, and Windows finds COM10 and up only under \\.\; the
+    // reason for a failure must be looked up there too.
     struct Case
     {
         int port;
         const char* variable; // nullptr: not set
         const char* path;
     } cases[] = {
+#ifdef _WIN32
+        {2, nullptr, "\\\\.\\COM2"},         {4, "", "\\\\.\\COM4"},
+        {2, "COM12", "\\\\.\\COM12"},        {3, "\\\\.\\COM7", "\\\\.\\COM7"},
+        {3, "C:\\ports\\x", "C:\\ports\\x"},
+#else
         {2, nullptr, "/dev/ttyS1"}, {5, nullptr, "/dev/ttyS4"},      {4, "", "/dev/ttyS3"},
         {2, "ttyS0", "/dev/ttyS0"}, {3, "/dev/pts/7", "/dev/pts/7"}, {3, "./ttyX", "./ttyX"},
         {3, "../ttyX", "../ttyX"},
+#endif
     };
     for (const Case& c : cases) {
         const std::string name = "VEK_COM" + std::to_string(c.port);
-        if (c.variable)
-            setenv(name.c_str(), c.variable, 1);
-        else
-            unsetenv(name.c_str());
+        SetVariable(name, c.variable);
         EXPECT_EQ(DeviceForPort(c.port).path, c.path)
             << name << "=" << (c.variable ? c.variable : "");
-        unsetenv(name.c_str());
+        SetVariable(name, nullptr);
     }
 }
 
