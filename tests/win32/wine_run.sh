@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Runs a command against the Windows build under wine: in a throwaway wine prefix, on a virtual
+# X server of its own, with the serial ports wired to pseudo-terminals:
+#
+#   COM1        vek-demo-slave, station 1 (30002 holds 42; 40001.. keep what is written)
+#   COM2        vek-bad-crc-peer (every reply has a wrong CRC)
+#   COM3..COM5  no device at all
+#
+# The prefix's wineserver, the X server and both peers go when it ends, however it ends.
+#
+#   tests/win32/wine_run.sh <Linux build dir> <command> [argument...]
+#
+# The command runs with WINEPREFIX and DISPLAY set, in the current directory, for at most
+# WINE_RUN_SECONDS (120); its output is shown once it has ended. It goes to a file on the way:
+# wineserver keeps the standard output of the first wine command open, so a pipe would never end.
+set -euo pipefail
+
+host=$(cd "${1:?usage: wine_run.sh <Linux build dir> <command> [argument...]}" && pwd)
+shift
+for program in vek-demo-slave vek-bad-crc-peer; do
+    if [ ! -x "$host/$program" ]; then
+        echo "wine_run: $host/$program is missing; build the Linux tree first" >&2
+        exit 1
+    fi
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/vek-wine.XXXXXX")
+export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
+# Without these wine offers to download Mono and Gecko, and waits for an answer.
+export WINEDLLOVERRIDES="mscoree=d;mshtml=d"
+pids=()
+cleanup() {
+    local status=$?
+    if [ -d "$WINEPREFIX" ]; then
+        timeout 10 wineserver -k 2>/dev/null || true
+        timeout 10 wineserver -w 2>/dev/null || true
+    fi
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+    exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+# Waits for the first line of a file that a starting process writes, and prints it.
+first_line() {
+    for _ in $(seq 100); do
+        if [ -s "$1" ]; then
+            head -n 1 "$1"
+            return 0
+        fi
+        sleep 0.05
+    done
+    echo "wine_run: nothing in $1 after 5 s" >&2
+    return 1
+}
+
+# The X server takes the first free display and says which.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+"$host/vek-demo-slave" >"$work/slave" 2>&1 &
+pids+=($!)
+"$host/vek-bad-crc-peer" >"$work/peer" 2>&1 &
+pids+=($!)
+export DISPLAY=:$(first_line "$work/display")
+com1=$(first_line "$work/slave")
+com2=$(first_line "$work/peer")
+
+# The registry is written before the first start. wine's mount manager makes the
+# dosdevices/comN links from HKLM\Software\Wine\Ports at every start, and gives the machine's own
+# serial ports (/dev/ttyS0...) the numbers not listed there: an empty value leaves a port without
+# a link. Every program runs in a virtual desktop: without a window manager, wine would wait 2 s
+# for one whenever a window is destroyed.
+mkdir "$WINEPREFIX"
+cat >"$WINEPREFIX/system.reg" <<EOF
+WINE REGISTRY Version 2
+;; All keys relative to \\\\Machine
+
+#arch=win64
+
+[Software\\\\Wine\\\\Ports]
+"COM1"="$com1"
+"COM2"="$com2"
+"COM3"="/nonexistent/com3"
+"COM4"=""
+"COM5"=""
+EOF
+cat >"$WINEPREFIX/user.reg" <<EOF
+WINE REGISTRY Version 2
+;; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000
+
+#arch=win64
+
+[Software\\\\Wine\\\\Explorer]
+"Desktop"="Default"
+
+[Software\\\\Wine\\\\Explorer\\\\Desktops]
+"Default"="800x600"
+EOF
+if ! timeout 90 wineboot -i >"$work/wineboot.log" 2>&1; then
+    echo "wine_run: wineboot failed or took over 90 s:" >&2
+    cat "$work/wineboot.log" >&2
+    exit 1
+fi
+for n in 1 2 3 4 5; do
+    link=$WINEPREFIX/dosdevices/com$n
+    case $n in
+    1) want=$com1 ;;
+    2) want=$com2 ;;
+    3) want=/nonexistent/com3 ;;
+    *) want= ;;
+    esac
+    if [ "$(readlink "$link" || true)" != "$want" ]; then
+        echo "wine_run: com$n links to '$(readlink "$link" || true)', not '$want'" >&2
+        exit 1
+    fi
+done
+
+status=0
+timeout "${WINE_RUN_SECONDS:-120}" "$@" >"$work/output" 2>&1 || status=$?
+cat "$work/output"
+[ "$status" -ne 124 ] || echo "wine_run: $* did not end within ${WINE_RUN_SECONDS:-120} s" >&2
+exit "$status"
