@@ -16,11 +16,11 @@ n=${3:-200}
 if [ -z "${VEK_IN_WINE:-}" ]; then
     echo "vek-sample.exe: $(stat -c %s "$windows/vek-sample.exe") bytes"
     cd "$windows"
-    VEK_IN_WINE=1 WINE_RUN_SECONDS=$((120 + n)) \
-        exec "$root/tests/win32/wine_run.sh" "$host" "$root/bench/windows.sh" "$windows" "$host" "$n"
+    VEK_IN_WINE=1 WINE_SESSION_SECONDS=$((120 + n)) \
+        exec "$root/tests/win32/wine_session.sh" "$host" "$root/bench/windows.sh" "$windows" "$host" "$n"
 fi
 
-# In the prefix of wine_run.sh from here on.
+# In the prefix of wine_session.sh from here on.
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 driver() {

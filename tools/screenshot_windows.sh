@@ -11,9 +11,9 @@ host=$(cd "${2:?usage: tools/screenshot_windows.sh <Windows build dir> <Linux bu
 out=${3:-$root/docs/window-windows.png}
 out=$(cd "$(dirname "$out")" && pwd)/$(basename "$out")
 
-# The driver leaves the window open; wine_run.sh ends it after the shot.
+# The driver leaves the window open; wine_session.sh ends it after the shot.
 cd "$windows"
-"$root/tests/win32/wine_run.sh" "$host" bash -c '
+"$root/tests/win32/wine_session.sh" "$host" bash -c '
     log=$(mktemp)
     wine vek-driver.exe "start vek-sample.exe" "click TX1" "wait-idle 2000" "sleep 500" where >"$log" 2>&1 ||
         { cat "$log"; exit 1; }

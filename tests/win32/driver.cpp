@@ -25,7 +25,7 @@
 //   where                     print the window's place on the screen: x y width height
 //   bench N                   N writes of 41001, each read back; prints how long they took
 //
-// A program still running at the end is left so (wine_run.sh ends it with its prefix), unless a
+// A program still running at the end is left so (wine_session.sh ends it with its prefix), unless a
 // line failed. Exit status: 0 when every line passed, 1 at the first failing line (printed with
 // the reason), 2 for a script it cannot run.
 #include "layout.h"

@@ -8,18 +8,18 @@
 #
 # The prefix's wineserver, the X server and both peers go when it ends, however it ends.
 #
-#   tests/win32/wine_run.sh <Linux build dir> <command> [argument...]
+#   tests/win32/wine_session.sh <Linux build dir> <command> [argument...]
 #
 # The command runs with WINEPREFIX and DISPLAY set, in the current directory, for at most
-# WINE_RUN_SECONDS (120); its output is shown once it has ended. It goes to a file on the way:
+# WINE_SESSION_SECONDS (120); its output is shown once it has ended. It goes to a file on the way:
 # wineserver keeps the standard output of the first wine command open, so a pipe would never end.
 set -euo pipefail
 
-host=$(cd "${1:?usage: wine_run.sh <Linux build dir> <command> [argument...]}" && pwd)
+host=$(cd "${1:?usage: wine_session.sh <Linux build dir> <command> [argument...]}" && pwd)
 shift
 for program in vek-demo-slave vek-bad-crc-peer; do
     if [ ! -x "$host/$program" ]; then
-        echo "wine_run: $host/$program is missing; build the Linux tree first" >&2
+        echo "wine_session: $host/$program is missing; build the Linux tree first" >&2
         exit 1
     fi
 done
@@ -54,7 +54,7 @@ first_line() {
         fi
         sleep 0.05
     done
-    echo "wine_run: nothing in $1 after 5 s" >&2
+    echo "wine_session: nothing in $1 after 5 s" >&2
     return 1
 }
 
@@ -101,7 +101,7 @@ WINE REGISTRY Version 2
 "Default"="800x600"
 EOF
 if ! timeout 90 wineboot -i >"$work/wineboot.log" 2>&1; then
-    echo "wine_run: wineboot failed or took over 90 s:" >&2
+    echo "wine_session: wineboot failed or took over 90 s:" >&2
     cat "$work/wineboot.log" >&2
     exit 1
 fi
@@ -114,13 +114,13 @@ for n in 1 2 3 4 5; do
     *) want= ;;
     esac
     if [ "$(readlink "$link" || true)" != "$want" ]; then
-        echo "wine_run: com$n links to '$(readlink "$link" || true)', not '$want'" >&2
+        echo "wine_session: com$n links to '$(readlink "$link" || true)', not '$want'" >&2
         exit 1
     fi
 done
 
 status=0
-timeout "${WINE_RUN_SECONDS:-120}" "$@" >"$work/output" 2>&1 || status=$?
+timeout "${WINE_SESSION_SECONDS:-120}" "$@" >"$work/output" 2>&1 || status=$?
 cat "$work/output"
-[ "$status" -ne 124 ] || echo "wine_run: $* did not end within ${WINE_RUN_SECONDS:-120} s" >&2
+[ "$status" -ne 124 ] || echo "wine_session: $* did not end within ${WINE_SESSION_SECONDS:-120} s" >&2
 exit "$status"
