@@ -40,7 +40,11 @@ ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
 for _ in 1 2 3 4 5; do
     driver "start vek-sample.exe" "close 2000"
-done
+done | tee "$log.starts"
+grep 'window shown' "$log.starts" | sort -n -k3 | awk '{ ms[++n] = $3 } END {
+    printf "  start-up to window shown, median (min / max of %d): %.1f ms (%.1f / %.1f)\n",
+           n, ms[int((n + 1) / 2)], ms[1], ms[n] }'
+rm -f "$log.starts"
 driver "start vek-sample.exe"
 exe=$(pid_of vek-sample.exe)
 server=$(pid_of wineserver64)
