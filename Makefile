@@ -73,6 +73,7 @@ build-demo: deps-demo
 test: build
 	cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS) --timeout 120
 	$(MAKE) --no-print-directory test-package test-windows test-asan test-fuzz
+
 # $(BUILD)/vek-sample_<version>_<arch>.deb, from the build above (see packaging/).
 package: build
 	rm -f $(BUILD)/vek-sample_*.deb
