@@ -29,6 +29,9 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
                 LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
                 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
+# The parallel work is inside each build; two targets at once would race on apt and the CPUs.
+.NOTPARALLEL:
+
 .PHONY: all deps deps-demo configure build build-demo test demo bench screenshot clean test-asan \
         test-fuzz fuzz package test-package deps-windows windows test-windows bench-windows \
         screenshot-windows

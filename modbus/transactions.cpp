@@ -117,6 +117,8 @@ std::string ReadDetail(const TxFrame& sent, const RxBytes& rx, std::span<const s
     }
     // The checks take a reply with a good CRC as it is; the operator should still learn of a
     // second slave or a gateway answering in the station's place.
+    if (reply.size() < 2)
+        return detail;
     if (reply[0] != sent[0])
         detail +=
             "\nReply from station " + std::to_string(reply[0]) + ", not " + std::to_string(sent[0]);

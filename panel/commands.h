@@ -21,9 +21,6 @@ public:
     // the line or the window again, and the waiting one is dropped.
     void WindowClosing();
 
-    Command Running() const { return m_running; }
-    const SharedValues& Values() const { return m_values; }
-
 private:
     Panel& m_panel;
     SerialPort& m_port;

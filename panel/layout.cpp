@@ -48,6 +48,11 @@ constexpr std::pair<std::string_view, const char*> kAccessibleNames[] = {
     {"Address_1", "Write address"}, {"Write_data", "Write value"},
 };
 
+bool TakesFocus(Kind kind)
+{
+    return kind == Kind::Option || kind == Kind::Button || kind == Kind::TextBox;
+}
+
 } // namespace
 
 std::span<const Control> Layout()
@@ -80,11 +85,6 @@ PixelRect PixelPlace(const Control& c, int dpi)
         return {Px(c.left, dpi), Px(c.top, dpi) - kLineThickness / 2, Px(c.width, dpi),
                 kLineThickness};
     return {Px(c.left, dpi), Px(c.top, dpi), Px(c.width, dpi), Px(c.height, dpi)};
-}
-
-bool TakesFocus(Kind kind)
-{
-    return kind == Kind::Option || kind == Kind::Button || kind == Kind::TextBox;
 }
 
 std::vector<const Control*> TabOrder()

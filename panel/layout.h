@@ -50,7 +50,6 @@ PixelRect PixelPlace(const Control& c, int dpi = 96);
 
 // The controls that take the keyboard focus, by ascending tab index.
 std::vector<const Control*> TabOrder();
-bool TakesFocus(Kind kind);
 
 // What a screen reader calls a text box, which has no caption of its own; nullptr for others.
 const char* AccessibleName(std::string_view name);

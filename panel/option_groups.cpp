@@ -41,6 +41,12 @@ bool ClickOption(std::string_view clicked,
     return !group.empty();
 }
 
+int PortOfOption(std::string_view option)
+{
+    const auto port = std::find(std::begin(kPort), std::end(kPort), option);
+    return port == std::end(kPort) ? 0 : static_cast<int>(port - std::begin(kPort)) + 1;
+}
+
 Selectors SelectorsFrom(const std::function<bool(std::string_view option)>& isOn)
 {
     Selectors s;

@@ -19,6 +19,9 @@ std::span<const std::string_view> StartSelection();
 bool ClickOption(std::string_view clicked,
                  const std::function<void(std::string_view member, bool on)>& set);
 
+// The port number (1 for Com1 .. 5 for Com5) that an option of the port group stands for, or 0.
+int PortOfOption(std::string_view option);
+
 // What the groups say, from each option's selected state.
 Selectors SelectorsFrom(const std::function<bool(std::string_view option)>& isOn);
 

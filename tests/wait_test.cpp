@@ -50,7 +50,7 @@ TEST(RealWait, NeverEndsEarlyRunsEventsAndSleeps)
 
         EXPECT_GE(waited.count(), c.replyWait) << c.name;
         // Loose enough for a busy machine, tight enough for a pass that sleeps a whole 0.2 s.
-        EXPECT_LT(waited.count(), c.replyWait + 0.05) << c.name;
+        EXPECT_LT(waited.count(), c.replyWait + 0.15) << c.name;
         EXPECT_LE(passes, c.maxPasses) << c.name;
         if (c.eventEveryMs > 0) {
             EXPECT_GE(fired, 2) << c.name << ": window events must run during the wait";

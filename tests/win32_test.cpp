@@ -129,7 +129,7 @@ TEST(Win32Wait, NeverEndsEarlyLetsMessagesRunAndSleeps)
 
         EXPECT_GE(waited, c.replyWait) << c.name;
         // Timed asserts would fail on a busy machine; this bound catches only a coarse timer.
-        EXPECT_LT(waited, c.replyWait + 0.05) << c.name;
+        EXPECT_LT(waited, c.replyWait + 0.15) << c.name;
         EXPECT_LE(passes, c.maxPasses) << c.name;
         if (c.timerMs) {
             EXPECT_GE(g_fired, 2) << c.name << ": messages must run during the wait";

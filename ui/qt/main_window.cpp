@@ -19,13 +19,6 @@
 #include <cmath>
 #include <limits>
 
-#ifdef Q_OS_WIN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#endif
-
 namespace {
 
 // Pixels at 96 dots per inch; on a denser screen Qt's device pixel ratio scales them further.
@@ -74,18 +67,10 @@ QWidget* CreateControl(const Control& c, QWidget* parent)
 void PaintAsHeader(QLabel* label)
 {
     QPalette palette = label->palette();
-#ifdef Q_OS_WIN
-    const auto system = [](int index) {
-        const COLORREF c = GetSysColor(index);
-        return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
-    };
-    palette.setColor(QPalette::Window, system(COLOR_ACTIVECAPTION));
-    palette.setColor(QPalette::WindowText, system(COLOR_CAPTIONTEXT));
-#else
+    // Qt has no title-bar colour of its own; the selection's colours are the nearest.
     palette.setColor(QPalette::Window, palette.color(QPalette::Active, QPalette::Highlight));
     palette.setColor(QPalette::WindowText,
                      palette.color(QPalette::Active, QPalette::HighlightedText));
-#endif
     label->setPalette(palette);
     label->setAutoFillBackground(true);
     label->setIndent(Px(60));
@@ -188,10 +173,8 @@ void Main::BuildControls()
     child(m_tx1, QStringLiteral("TX1"));
     child(m_writeCommand, QStringLiteral("Write_command"));
     m_writeData->setMaxLength(std::numeric_limits<int>::max());
-    for (int n = 1; n <= 5; ++n) {
-        child(m_com[n - 1], QString("Com%1").arg(n));
-        m_com[n - 1]->installEventFilter(this);
-    }
+    for (const std::string_view port : OptionGroups()[0])
+        Option(port)->installEventFilter(this);
 
     // Enter and Escape start nothing; only a click or the space bar on a button does.
     for (QPushButton* button : {m_tx1, m_writeCommand}) {
@@ -225,14 +208,14 @@ void Main::closeEvent(QCloseEvent* event)
 
 bool Main::eventFilter(QObject* watched, QEvent* event)
 {
-    const auto com = std::find(m_com.begin(), m_com.end(), watched);
-    if (event->type() != QEvent::ToolTip || com == m_com.end())
+    const int portNo = PortOfOption(watched->objectName().toStdString());
+    if (event->type() != QEvent::ToolTip || portNo == 0)
         return QWidget::eventFilter(watched, event);
     // Looked up as the tooltip opens: adapters come and go while the window is open.
-    const int portNo = static_cast<int>(com - m_com.begin()) + 1;
     const bool present = QFileInfo::exists(QString::fromStdString(DeviceForPort(portNo).path));
     QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(),
-                       QString::fromStdString(PortTooltip(portNo, present)), *com);
+                       QString::fromStdString(PortTooltip(portNo, present)),
+                       static_cast<QWidget*>(watched));
     return true;
 }
 

@@ -51,7 +51,6 @@ private:
     // Where Qt moved the keyboard focus when the running command's button went grey.
     QPointer<QWidget> m_focusMovedTo;
 
-    std::array<QRadioButton*, 5> m_com{};
     std::array<QLineEdit*, 2> m_stno1{};
     std::array<QLineEdit*, 2> m_address{};
     QLineEdit* m_writeData = nullptr;

@@ -289,11 +289,9 @@ LRESULT Main::Handle(UINT message, WPARAM w, LPARAM l)
         const Control* c = ControlOf(reinterpret_cast<HWND>(info->hdr.idFrom));
         if (info->hdr.hwndFrom != m_tooltip || info->hdr.code != TTN_GETDISPINFOW || !c)
             return 0;
-        const auto ports = OptionGroups()[0];
-        const auto port = std::find(ports.begin(), ports.end(), c->name);
-        if (port == ports.end())
+        const int portNo = PortOfOption(c->name);
+        if (portNo == 0)
             return 0;
-        const int portNo = static_cast<int>(port - ports.begin()) + 1;
         m_tipText = Wide(PortTooltip(portNo, PortPresent(portNo)));
         info->lpszText = m_tipText.data();
         return 0;
