@@ -21,20 +21,31 @@ if [ -z "${VEK_IN_WINE:-}" ]; then
 fi
 
 # In the prefix of wine_session.sh from here on.
+. "$root/tools/wine-env.sh"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 driver() {
-    wine vek-driver.exe "$@" >"$log" 2>&1 || { cat "$log"; exit 1; }
+    run_logged wine vek-driver.exe "$@" >"$log" || { cat "$log"; exit 1; }
     grep -v '^[0-9]*: ' "$log" || true
 }
-# The process of that name that belongs to this prefix (other prefixes may run at the same time).
+# The process of one of these names that belongs to this prefix (other prefixes may run at the
+# same time); without it the CPU figures would mean nothing.
 pid_of() {
-    for pid in $(pgrep -x "$1"); do
-        if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX"; then
-            echo "$pid"
-            return
-        fi
+    local comm name pid want
+    for comm in /proc/[0-9]*/comm; do
+        pid=${comm#/proc/}
+        pid=${pid%/comm}
+        read -r name 2>/dev/null <"$comm" || continue
+        for want in "$@"; do
+            if [ "$name" = "$want" ] &&
+                { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX"; then
+                echo "$pid"
+                return
+            fi
+        done
     done
+    echo "bench/windows.sh: no process $* of $WINEPREFIX" >&2
+    return 1
 }
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
@@ -47,8 +58,7 @@ grep 'window shown' "$log.starts" | sort -n -k3 | awk '{ ms[++n] = $3 } END {
 rm -f "$log.starts"
 driver "start vek-sample.exe"
 exe=$(pid_of vek-sample.exe)
-server=$(pid_of wineserver64)
-[ -n "$server" ] || server=$(pid_of wineserver)
+server=$(pid_of wineserver64 wineserver)
 exe0=$(ticks "$exe") server0=$(ticks "$server") t0=$(date +%s.%N)
 driver attach "bench $n"
 exe1=$(ticks "$exe") server1=$(ticks "$server") t1=$(date +%s.%N)

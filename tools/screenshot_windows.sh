@@ -14,11 +14,10 @@ out=$(cd "$(dirname "$out")" && pwd)/$(basename "$out")
 # The driver leaves the window open; wine_session.sh ends it after the shot.
 cd "$windows"
 "$root/tests/win32/wine_session.sh" "$host" bash -c '
-    log=$(mktemp)
-    wine vek-driver.exe "start vek-sample.exe" "click TX1" "wait-idle 2000" "sleep 500" where >"$log" 2>&1 ||
-        { cat "$log"; exit 1; }
-    read -r x y w h < <(tail -n 1 "$log")
-    rm -f "$log"
+    . "$2/tools/wine-env.sh"
+    out=$(run_logged wine vek-driver.exe "start vek-sample.exe" "click TX1" "wait-idle 2000" \
+          "sleep 500" where) || { echo "$out"; exit 1; }
+    read -r x y w h < <(tail -n 1 <<<"$out")
     import -window root -crop "${w}x${h}+${x}+${y}" +repage "$1"
-' shot "$out"
+' shot "$out" "$root"
 echo "wrote $out"

@@ -1,32 +1,40 @@
 #!/bin/sh
-# Runs a Windows program under wine in a prefix of its own, made on first use; the emulator of
-# the Windows build's tests.
+# Runs a Windows program under wine in a prefix of its own; the emulator of the Windows build's
+# tests.
 #
+#   tools/wine-run.sh <prefix> --start    # makes the prefix unless it is there (windows.start_wine)
 #   tools/wine-run.sh <prefix> <program.exe> [arguments...]
 #   tools/wine-run.sh <prefix> --stop     # ends the prefix's wine server and its processes
 set -eu
 
-prefix=${1:?usage: wine-run.sh <prefix> <program.exe> [arguments...] | --stop}
+prefix=${1:?usage: wine-run.sh <prefix> <program.exe> [arguments...] | --start | --stop}
 shift
-export WINEPREFIX="$prefix" WINEDEBUG=-all
-# Without these wine offers to download Mono and Gecko, and waits for an answer.
-export WINEDLLOVERRIDES="mscoree=d;mshtml=d"
+. "$(dirname "$0")/wine-env.sh"
 
-if [ "${1:-}" = --stop ]; then
-    [ -d "$prefix" ] && wineserver -k 2>/dev/null || true
+case ${1:-} in
+--stop)
+    WINEPREFIX=$prefix stop_prefix
     exit 0
+    ;;
+--start)
+    [ ! -d "$prefix" ] || exit 0
+    # Made aside and moved into place only once complete: a boot cut short (by a timeout on a
+    # loaded machine, say) leaves nothing that a later run would take for a ready prefix.
+    mkdir -p "$(dirname "$prefix")"
+    rm -rf "$prefix".boot-* # left by a boot that was killed
+    WINEPREFIX=$(mktemp -d "$prefix.boot-XXXXXX")
+    export WINEPREFIX
+    boot_prefix 150 "$prefix.boot.log"
+    # The prefix's server and services end first: they know it by its temporary name.
+    timeout 20 wineserver -w
+    mv -T "$WINEPREFIX" "$prefix"
+    exit 0
+    ;;
+esac
+
+if [ ! -d "$prefix" ]; then
+    echo "wine-run.sh: no wine prefix $prefix; make it first with: $0 $prefix --start" >&2
+    exit 1
 fi
-
-# wineserver and the processes wineboot starts keep the standard output of the wine command
-# that started them, so wine always writes to a file: a caller reading a pipe would wait for
-# them. Tests that start in parallel make the prefix once.
-mkdir -p "$(dirname "$prefix")"
-flock "$prefix.lock" sh -c \
-    '[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >"$WINEPREFIX.boot.log" 2>&1'
-
-log=$(mktemp)
-status=0
-wine "$@" >"$log" 2>&1 || status=$?
-cat "$log"
-rm -f "$log"
-exit "$status"
+export WINEPREFIX="$prefix"
+run_logged wine "$@"

@@ -12,8 +12,8 @@
 #   tests/win32/wine_session.sh <Linux build dir> <command> [argument...]
 #
 # The command runs with WINEPREFIX and DISPLAY set, in the current directory, for at most
-# WINE_SESSION_SECONDS (120); its output is shown once it has ended. It goes to a file on the way:
-# wineserver keeps the standard output of the first wine command open, so a pipe would never end.
+# WINE_SESSION_SECONDS (120); its output is shown once it has ended (run_logged of
+# tools/wine-env.sh, which the command may source too).
 set -euo pipefail
 
 host=$(cd "${1:?usage: wine_session.sh <Linux build dir> <command> [argument...]}" && pwd)
@@ -25,17 +25,13 @@ for program in vek-demo-slave vek-bad-crc-peer; do
     fi
 done
 
+. "$(dirname "$0")/../../tools/wine-env.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/vek-wine.XXXXXX")
-export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
-# Without these wine offers to download Mono and Gecko, and waits for an answer.
-export WINEDLLOVERRIDES="mscoree=d;mshtml=d"
+export WINEPREFIX=$work/prefix
 pids=()
 cleanup() {
     local status=$?
-    if [ -d "$WINEPREFIX" ]; then
-        timeout 10 wineserver -k 2>/dev/null || true
-        timeout 10 wineserver -w 2>/dev/null || true
-    fi
+    stop_prefix
     for pid in "${pids[@]}"; do
         kill "$pid" 2>/dev/null || true
     done
@@ -76,7 +72,12 @@ pids+=($!)
 pids+=($!)
 "$host/vek-bad-crc-peer" >"$work/peer" 2>&1 &
 pids+=($!)
-export DISPLAY=:$(first_line "$work/display")
+if ! display=$(first_line "$work/display"); then
+    echo "wine_session: Xvfb did not start:" >&2
+    cat "$work/xvfb.log" >&2
+    exit 1
+fi
+export DISPLAY=:$display
 com1=$(first_line "$work/slave")
 com2=$(first_line "$work/peer")
 
@@ -111,11 +112,7 @@ WINE REGISTRY Version 2
 [Software\\\\Wine\\\\Explorer\\\\Desktops]
 "Default"="800x600"
 EOF
-if ! bounded 90 wineboot -i >"$work/wineboot.log" 2>&1; then
-    echo "wine_session: wineboot failed or took over 90 s:" >&2
-    cat "$work/wineboot.log" >&2
-    exit 1
-fi
+boot_prefix 90 "$work/wineboot.log"
 for n in 1 2 3 4 5; do
     link=$WINEPREFIX/dosdevices/com$n
     case $n in
@@ -130,7 +127,6 @@ for n in 1 2 3 4 5; do
 done
 
 status=0
-bounded "${WINE_SESSION_SECONDS:-120}" "$@" >"$work/output" 2>&1 || status=$?
-cat "$work/output"
+run_logged bounded "${WINE_SESSION_SECONDS:-120}" "$@" || status=$?
 [ "$status" -ne 124 ] || echo "wine_session: $* did not end within ${WINE_SESSION_SECONDS:-120} s" >&2
 exit "$status"
