@@ -19,6 +19,8 @@
 //   expect-enabled NAME       expect-disabled NAME
 //   expect-text NAME TEXT     WM_GETTEXT gives exactly TEXT
 //   expect-tip NAME TEXT      the tooltip of NAME contains TEXT
+//   expect-queued NAME        the last click of NAME returned while an earlier click's command
+//                             still ran: the program took it during that command's wait
 //   rects                     the client area and every control's rectangle at 96 dpi
 //   close MS                  WM_CLOSE; the program must have ended within MS
 //   sleep MS
@@ -29,6 +31,8 @@
 // line failed. Exit status: 0 when every line passed, 1 at the first failing line (printed with
 // the reason), 2 for a script it cannot run.
 #include "layout.h"
+#include "win32_ids.h"
+#include "win32_text.h"
 
 #include <windows.h>
 
@@ -47,8 +51,6 @@
 
 namespace {
 
-constexpr wchar_t kClass[] = L"VekSampleMain";
-constexpr int kFirstId = 1000; // control id = kFirstId + ControlIndex(name)
 constexpr UINT kMessageLimitMs = 5000;
 
 // A check that failed: the line and why.
@@ -86,22 +88,6 @@ void Nap(double seconds)
         delay(FALSE, &interval);
     else
         Sleep(static_cast<DWORD>(seconds * 1000) + 1);
-}
-
-std::wstring Wide(const std::string& s)
-{
-    std::wstring w(s.size(), L'\0');
-    w.resize(MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(),
-                                 static_cast<int>(w.size())));
-    return w;
-}
-
-std::string Narrow(const std::wstring& w)
-{
-    std::string s(w.size() * 3, '\0');
-    s.resize(WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(),
-                                 static_cast<int>(s.size()), nullptr, nullptr));
-    return s;
 }
 
 std::string Quoted(const std::string& s)
@@ -145,6 +131,7 @@ int Number(const std::string& word)
 // inside the click, so SendMessage returns only when the command (and a queued one) has ended.
 struct Click
 {
+    HWND button = nullptr;
     std::atomic<bool> returned{false};
     std::atomic<double> sentAt{0}, returnedAt{0};
 };
@@ -225,6 +212,9 @@ public:
             const std::string tip = Tip(Control(w[1]));
             if (tip.find(w[2]) == std::string::npos)
                 throw Failure("tooltip is " + Quoted(tip));
+        } else if (verb == "expect-queued") {
+            need(1);
+            ExpectQueued(Control(w[1]));
         } else if (verb == "rects") {
             need(0);
             Rects();
@@ -279,14 +269,14 @@ private:
         m_main = nullptr;
         if (!Until([&] { return (m_main = FindMain()) && IsWindowVisible(m_main); }, limitMs))
             throw Failure("no visible window \"" + std::string(kWindowTitle) + "\" of class " +
-                          Narrow(kClass) + " after " + std::to_string(limitMs) + " ms");
+                          Narrow(kMainClassName) + " after " + std::to_string(limitMs) + " ms");
         std::printf("  window shown %.1f ms after the start\n", (Now() - t0) * 1000);
     }
 
     // The window of a program started before, by another driver.
     void Attach()
     {
-        const HWND main = FindWindowW(kClass, Wide(kWindowTitle).c_str());
+        const HWND main = FindWindowW(kMainClassName, Wide(kWindowTitle).c_str());
         DWORD pid = 0;
         GetWindowThreadProcessId(main, &pid);
         const HANDLE process =
@@ -318,7 +308,8 @@ private:
                 wchar_t cls[64] = {}, title[64] = {};
                 GetClassNameW(hwnd, cls, 64);
                 GetWindowTextW(hwnd, title, 64);
-                if (pid == s->pid && std::wstring(cls) == kClass && Narrow(title) == kWindowTitle) {
+                if (pid == s->pid && std::wstring(cls) == kMainClassName &&
+                    Narrow(title) == kWindowTitle) {
                     s->found = hwnd;
                     return FALSE;
                 }
@@ -346,7 +337,7 @@ private:
         {
             int id;
             HWND found;
-        } search{kFirstId + index, nullptr};
+        } search{kFirstControlId + index, nullptr};
         EnumChildWindows(
             Main(),
             [](HWND hwnd, LPARAM p) -> BOOL {
@@ -513,6 +504,7 @@ private:
     std::shared_ptr<Click> ClickAndWaitTaken(HWND button)
     {
         auto click = std::make_shared<Click>();
+        click->button = button;
         std::thread([click, button] {
             DWORD_PTR r = 0;
             click->sentAt = Now();
@@ -524,6 +516,23 @@ private:
         if (!Until([&] { return click->returned || !IsWindowEnabled(button); }, kMessageLimitMs))
             throw Failure("the click was not taken");
         return click;
+    }
+
+    // The button's last click only queued its command: it returned before an earlier click did,
+    // which returns only once its command and the queued one have ended. A click taken after the
+    // earlier command had ended would run its own command first and return after it.
+    void ExpectQueued(HWND button) const
+    {
+        const auto last = std::find_if(m_clicks.rbegin(), m_clicks.rend(),
+                                       [&](const auto& c) { return c->button == button; });
+        if (last == m_clicks.rend())
+            throw ScriptError("no click of it since the last wait-idle");
+        const Click& click = **last; // taken: it has returned, or its command runs
+        if (!click.returned ||
+            std::none_of(std::next(last), m_clicks.rend(), [&](const auto& earlier) {
+                return !earlier->returned || earlier->returnedAt > click.returnedAt;
+            }))
+            throw Failure("it was clicked when no other command ran");
     }
 
     void Close(int limitMs)

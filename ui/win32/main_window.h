@@ -2,6 +2,7 @@
 
 #include "commands.h"
 #include "layout.h"
+#include "win32_ids.h"
 #include "win32_serial_port.h"
 
 #include <windows.h>
@@ -19,8 +20,8 @@ struct IAccPropServices;
 class Main final : public Panel
 {
 public:
-    static constexpr const wchar_t* kClassName = L"VekSampleMain";
-    static constexpr int kFirstId = 1000;
+    static constexpr const wchar_t* kClassName = kMainClassName;
+    static constexpr int kFirstId = kFirstControlId;
 
     explicit Main(HINSTANCE instance);
     Main(const Main&) = delete;
