@@ -1,16 +1,15 @@
-#include "frame_codec.h"
+#include "modbus/frame_codec.h"
 
-#include "numbers.h"
+#include "modbus/numbers.h"
 
 #include <algorithm>
 #include <cmath>
 
-Crc Crc16(std::span<const std::uint8_t> bytes, std::ptrdiff_t last)
+Crc Crc16(std::span<const std::uint8_t> bytes)
 {
     std::uint16_t reg = 0xFFFF;
-    const std::ptrdiff_t end = std::min<std::ptrdiff_t>(last + 1, std::ssize(bytes));
-    for (std::ptrdiff_t i = 0; i < end; ++i) {
-        reg ^= bytes[static_cast<std::size_t>(i)];
+    for (const std::uint8_t byte : bytes) {
+        reg ^= byte;
         for (int bit = 0; bit < 8; ++bit) {
             const bool carry = reg & 1;
             reg >>= 1;
@@ -42,16 +41,16 @@ TxFrame BuildRequest(std::uint8_t station, std::uint8_t function, const Register
                      std::uint8_t byte4, std::uint8_t byte5)
 {
     TxFrame frame{station, function, ref.OffsetHi, ref.OffsetLo, byte4, byte5, 0, 0};
-    const Crc crc = Crc16(frame, 5);
+    const Crc crc = Crc16(std::span(frame).first(6));
     frame[6] = crc.CrcLo;
     frame[7] = crc.CrcHi;
     return frame;
 }
 
-ReplyOutcome CheckReply(std::size_t n, std::span<const std::uint8_t> rx)
+ReplyOutcome CheckReply(std::span<const std::uint8_t> rx)
 {
-    n = std::min(n, rx.size());
-    const Crc crc = Crc16(rx, static_cast<std::ptrdiff_t>(n) - 3);
+    const std::size_t n = rx.size();
+    const Crc crc = Crc16(rx.first(n < 2 ? 0 : n - 2));
     if (n == 0)
         return {ReplyKind::NoAnswer};
     // One byte has no CRC to compare with.

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <array>
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -17,8 +16,8 @@ struct Crc
     std::uint8_t CrcHi;
 };
 
-// CRC-16/MODBUS over bytes[0..last]; last below 0 means no bytes (the result is then FF FF).
-Crc Crc16(std::span<const std::uint8_t> bytes, std::ptrdiff_t last);
+// CRC-16/MODBUS over the bytes; over no bytes it is FF FF.
+Crc Crc16(std::span<const std::uint8_t> bytes);
 
 // An operator's register reference: 30001.. are input registers (area 3), 40001.. holding
 // registers (area 4), both counting from 1; offset = OffsetHi * 256 + OffsetLo.
@@ -45,11 +44,11 @@ struct ReplyOutcome
     std::int16_t value = 0;
 };
 
-// Classifies the first n received bytes (n is capped at rx.size()). Checks, first match wins:
-// nothing received; last two bytes not the CRC of the rest; exception bit in byte 1; else the
-// value in bytes 3 and 4. Station, function and byte count are not compared with the request.
-// Replies too short to hold what the checks read count as CRC errors.
-ReplyOutcome CheckReply(std::size_t n, std::span<const std::uint8_t> rx);
+// Classifies a reply. Checks, first match wins: nothing received; last two bytes not the CRC of
+// the rest; exception bit in byte 1; else the value in bytes 3 and 4. Station, function and byte
+// count are not compared with the request. Replies too short to hold what the checks read count
+// as CRC errors.
+ReplyOutcome CheckReply(std::span<const std::uint8_t> reply);
 
 // The standard name of a Modbus exception code, or an empty text for an unknown one.
 std::string ExceptionName(std::uint8_t code);

@@ -1,4 +1,4 @@
-#include "numbers.h"
+#include "modbus/numbers.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,41 +1,39 @@
-#include "commands.h"
+#include "panel/commands.h"
 
 #include <utility>
 
 Commands::Commands(Panel& panel, SerialPort& port, WaitServices services)
-    : m_panel(panel), m_port(port), m_services(std::move(services))
+    : m_panel(panel), m_line{port, std::move(services)}
 {
-    m_services.abandoned = [this] { return m_abandoned; };
+    m_line.wait.abandoned = [this] { return m_abandoned; };
 }
 
-void Commands::Click(Command command)
+void Commands::Click(Row command)
 {
-    if (command == Command::None)
-        return;
-    if (m_running != Command::None) {
-        if (command != m_running && m_pending == Command::None)
+    if (m_running) {
+        if (command != *m_running && !m_pending)
             m_pending = command;
         return;
     }
-    for (Command next = command; next != Command::None && !m_abandoned;
-         next = std::exchange(m_pending, Command::None)) {
+    for (std::optional<Row> next = command; next && !m_abandoned;
+         next = std::exchange(m_pending, std::nullopt)) {
         m_running = next;
-        Line line{m_port, m_services};
-        if (next == Command::Read)
-            ReadTransaction(m_panel, line, m_values);
+        if (*next == Row::Read)
+            ReadTransaction(m_panel, m_line);
         else
-            WriteTransaction(m_panel, line, m_values);
-        m_running = Command::None;
+            WriteTransaction(m_panel, m_line);
+        m_running.reset();
     }
-    m_pending = Command::None;
+    // A close gives up the command it interrupts, not the ones after it.
+    m_pending.reset();
     m_abandoned = false;
 }
 
 void Commands::WindowClosing()
 {
-    if (m_running == Command::None)
+    if (!m_running)
         return;
     m_abandoned = true;
-    m_pending = Command::None;
-    m_port.Close();
+    m_pending.reset();
+    m_line.port.Close();
 }

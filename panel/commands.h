@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transactions.h"
+#include "panel/transactions.h"
 
 // Runs the two commands of the panel in turn. A command runs inside its button's click, but its
 // 0.2 s wait lets window events in, and with them a click on the other button: that click waits
@@ -9,24 +9,20 @@
 class Commands
 {
 public:
-    enum class Command { None, Read, Write };
-
-    // `services` are the front-end's clock and event pump; whether the command was given up is
-    // this class's business.
+    // `services` are the front-end's event pump (and, in tests, clock); whether the command was
+    // given up is this class's business.
     Commands(Panel& panel, SerialPort& port, WaitServices services);
 
-    // A click on TX1 (Read) or Write_command (Write).
-    void Click(Command command);
+    // A click on TX1 (Row::Read) or Write_command (Row::Write).
+    void Click(Row command);
     // The window closes: the running command ends at once with its port closed, without touching
     // the line or the window again, and the waiting one is dropped.
     void WindowClosing();
 
 private:
     Panel& m_panel;
-    SerialPort& m_port;
-    WaitServices m_services;
-    SharedValues m_values;
-    Command m_running = Command::None;
-    Command m_pending = Command::None;
+    Line m_line;
+    std::optional<Row> m_running;
+    std::optional<Row> m_pending;
     bool m_abandoned = false;
 };

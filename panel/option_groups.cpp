@@ -1,4 +1,4 @@
-#include "option_groups.h"
+#include "panel/option_groups.h"
 
 #include <algorithm>
 #include <array>
@@ -45,6 +45,27 @@ int PortOfOption(std::string_view option)
 {
     const auto port = std::find(std::begin(kPort), std::end(kPort), option);
     return port == std::end(kPort) ? 0 : static_cast<int>(port - std::begin(kPort)) + 1;
+}
+
+int PortFromSelectors(const Selectors& s)
+{
+    if (s.Com5)
+        return 5;
+    if (s.Com4)
+        return 4;
+    if (s.Com3)
+        return 3;
+    if (s.Com2)
+        return 2;
+    return 1;
+}
+
+LineSettings SettingsFromSelectors(const Selectors& s)
+{
+    return LineSettings{.baud = s.SPD192 ? 19200 : s.SPD96 ? 9600 : 38400,
+                        .parity = s.Even1  ? Parity::Even
+                                  : s.Odd1 ? Parity::Odd
+                                           : Parity::None};
 }
 
 Selectors SelectorsFrom(const std::function<bool(std::string_view option)>& isOn)

@@ -1,4 +1,4 @@
-#include "device.h"
+#include "serial/device.h"
 
 #include <cstdlib>
 #include <string_view>

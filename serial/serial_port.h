@@ -1,5 +1,8 @@
 #pragma once
 
+#include "serial/line_settings.h"
+#include "serial/port_error.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -10,16 +13,16 @@
 using Bytes = std::vector<std::uint8_t>;
 
 // The few things a command needs from a serial port. Every call either does its job or returns a
-// failure and leaves the reason in Reason(); nothing blocks longer than the driver needs to accept
+// failure and leaves the reason in Error(); nothing blocks longer than the driver needs to accept
 // eight bytes.
 class SerialPort
 {
 public:
     virtual ~SerialPort() = default;
 
-    // Opens COM<portNo> with settings such as "19200,N,8,1" and empty receive and transmit
-    // buffers.
-    virtual bool Open(int portNo, const std::string& settings) = 0;
+    // Opens the device (a path such as /dev/ttyUSB0 or \\.\COM3) with the settings and empty
+    // receive and transmit buffers.
+    virtual bool Open(const std::string& device, const LineSettings& settings) = 0;
     // Closes the port; whatever was received and not taken is lost. Harmless when closed.
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
@@ -30,6 +33,6 @@ public:
     virtual std::optional<std::size_t> BytesWaiting() = 0;
     // Takes every waiting byte, in arrival order, zero bytes included.
     virtual std::optional<Bytes> TakeAll() = 0;
-    // Why the last failing call failed, for example "/dev/ttyS2: Permission denied".
-    virtual std::string Reason() const = 0;
+    // Why the first failing call since the last Open failed.
+    virtual PortError Error() const = 0;
 };

@@ -13,7 +13,7 @@ int main(int argc, char** argv)
     icon.addFile(QStringLiteral(":/icons/icon-48.png"));
     icon.addFile(QStringLiteral(":/icons/icon-256.png"));
     QApplication::setWindowIcon(icon);
-    Main window;
+    MainWindow window;
     window.show();
     return app.exec();
 }

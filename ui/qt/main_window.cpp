@@ -1,9 +1,9 @@
 #include "main_window.h"
 
-#include "device.h"
-#include "layout.h"
-#include "option_groups.h"
+#include "panel/layout.h"
+#include "panel/option_groups.h"
 #include "qt_wait.h"
+#include "serial/device.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -105,7 +105,7 @@ QString Name(std::string_view name)
 
 } // namespace
 
-Main::Main(QWidget* parent) : QWidget(parent), m_commands(*this, m_port, QtWaitServices())
+MainWindow::MainWindow(QWidget* parent) : QWidget(parent), m_commands(*this, m_port, QtWaitServices())
 {
     setWindowTitle(QString::fromLatin1(kWindowTitle));
     // A fixed size: no maximise button, which would do nothing.
@@ -128,16 +128,16 @@ Main::Main(QWidget* parent) : QWidget(parent), m_commands(*this, m_port, QtWaitS
         Option(selected)->setChecked(true);
 
     connect(m_tx1, &QPushButton::clicked, this,
-            [this] { m_commands.Click(Commands::Command::Read); });
+            [this] { m_commands.Click(Row::Read); });
     connect(m_writeCommand, &QPushButton::clicked, this,
-            [this] { m_commands.Click(Commands::Command::Write); });
+            [this] { m_commands.Click(Row::Write); });
 
-    m_address[0]->setFocus();
+    Field("Address", Row::Read)->setFocus();
 }
 
-Main::~Main() = default;
+MainWindow::~MainWindow() = default;
 
-void Main::BuildControls()
+void MainWindow::BuildControls()
 {
     for (const Control& c : Layout()) {
         QWidget* parent =
@@ -162,17 +162,13 @@ void Main::BuildControls()
         member = findChild<T*>(name);
         Q_ASSERT(member);
     };
-    for (int i = 0; i < 2; ++i) {
-        child(m_stno1[i], QString("Stno1_%1").arg(i));
-        child(m_address[i], QString("Address_%1").arg(i));
-        m_stno1[i]->setMaxLength(std::numeric_limits<int>::max());
-        m_address[i]->setMaxLength(std::numeric_limits<int>::max());
-    }
     child(m_writeData, QStringLiteral("Write_data"));
     child(m_rxData, QStringLiteral("Rx_data"));
     child(m_tx1, QStringLiteral("TX1"));
     child(m_writeCommand, QStringLiteral("Write_command"));
-    m_writeData->setMaxLength(std::numeric_limits<int>::max());
+    // Text boxes take texts of any length.
+    for (QLineEdit* box : findChildren<QLineEdit*>())
+        box->setMaxLength(std::numeric_limits<int>::max());
     for (const std::string_view port : OptionGroups()[0])
         Option(port)->installEventFilter(this);
 
@@ -194,19 +190,19 @@ void Main::BuildControls()
     line->setLineWidth(kLineThickness);
 }
 
-QRadioButton* Main::Option(std::string_view name) const
+QRadioButton* MainWindow::Option(std::string_view name) const
 {
     return findChild<QRadioButton*>(Name(name));
 }
 
-void Main::closeEvent(QCloseEvent* event)
+void MainWindow::closeEvent(QCloseEvent* event)
 {
     // Closing is not held up by a waiting command: it is given up with its port closed.
     m_commands.WindowClosing();
     event->accept();
 }
 
-bool Main::eventFilter(QObject* watched, QEvent* event)
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     const int portNo = PortOfOption(watched->objectName().toStdString());
     if (event->type() != QEvent::ToolTip || portNo == 0)
@@ -219,52 +215,58 @@ bool Main::eventFilter(QObject* watched, QEvent* event)
     return true;
 }
 
-QPushButton* Main::CommandButton(int row) const
+QPushButton* MainWindow::CommandButton(Row row) const
 {
-    return row == 0 ? m_tx1 : m_writeCommand;
+    return row == Row::Read ? m_tx1 : m_writeCommand;
 }
 
-Selectors Main::SelectorState() const
+// The row's member of an indexed family, Stno1 or Address: Stno1_0 on the read row.
+QLineEdit* MainWindow::Field(const char* family, Row row) const
+{
+    return findChild<QLineEdit*>(QString("%1_%2").arg(family).arg(row == Row::Read ? 0 : 1));
+}
+
+Selectors MainWindow::SelectorState() const
 {
     return SelectorsFrom([this](std::string_view option) { return Option(option)->isChecked(); });
 }
 
-std::string Main::StationText(int row) const
+std::string MainWindow::StationText(Row row) const
 {
-    return m_stno1[row]->text().toStdString();
+    return Field("Stno1", row)->text().toStdString();
 }
 
-void Main::SetStationText(int row, const std::string& text)
+void MainWindow::SetStationText(Row row, const std::string& text)
 {
-    m_stno1[row]->setText(QString::fromStdString(text));
+    Field("Stno1", row)->setText(QString::fromStdString(text));
 }
 
-std::string Main::AddressText(int row) const
+std::string MainWindow::AddressText(Row row) const
 {
-    return m_address[row]->text().toStdString();
+    return Field("Address", row)->text().toStdString();
 }
 
-std::string Main::WriteDataText() const
+std::string MainWindow::WriteDataText() const
 {
     return m_writeData->text().toStdString();
 }
 
-std::string Main::RxDataText() const
+std::string MainWindow::RxDataText() const
 {
     return m_rxData->text().toStdString();
 }
 
-void Main::SetRxData(const std::string& text)
+void MainWindow::SetRxData(const std::string& text)
 {
     m_rxData->setText(QString::fromStdString(text));
 }
 
-void Main::SetRxDetail(const std::string& detail)
+void MainWindow::SetRxDetail(const std::string& detail)
 {
     m_rxData->setToolTip(QString::fromStdString(detail));
 }
 
-void Main::SetCommandEnabled(int row, bool enabled)
+void MainWindow::SetCommandEnabled(Row row, bool enabled)
 {
     QPushButton* button = CommandButton(row);
     const bool hadFocus = button->hasFocus();

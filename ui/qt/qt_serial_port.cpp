@@ -1,8 +1,5 @@
 #include "qt_serial_port.h"
 
-#include "device.h"
-#include "exchange.h"
-
 #include <QFileInfo>
 
 #ifdef Q_OS_UNIX
@@ -14,11 +11,11 @@
 
 namespace {
 
-QSerialPort::Parity ParityOf(char letter)
+QSerialPort::Parity ParityOf(Parity parity)
 {
-    return letter == 'O'   ? QSerialPort::OddParity
-           : letter == 'E' ? QSerialPort::EvenParity
-                           : QSerialPort::NoParity;
+    return parity == Parity::Odd    ? QSerialPort::OddParity
+           : parity == Parity::Even ? QSerialPort::EvenParity
+                                    : QSerialPort::NoParity;
 }
 
 } // namespace
@@ -34,42 +31,38 @@ QtSerialPort::~QtSerialPort()
     Close();
 }
 
-bool QtSerialPort::Open(int portNo, const std::string& settings)
+bool QtSerialPort::Open(const std::string& device, const LineSettings& settings)
 {
     Close();
-    m_reason.clear();
+    m_error = PortError{PortFault::None, device, {}};
     m_broken = false;
-    m_device = QString::fromStdString(DeviceForPort(portNo).path);
-
-    const std::optional<LineSettings> line = ParseSettings(settings);
-    if (!line)
-        return Fail(QString("unsupported settings \"%1\"").arg(QString::fromStdString(settings)));
+    m_device = QString::fromStdString(device);
 
     m_port.setPortName(m_device);
-    m_port.setBaudRate(line->baud);
-    m_port.setParity(ParityOf(line->parity));
+    m_port.setBaudRate(settings.baud);
+    m_port.setParity(ParityOf(settings.parity));
     m_port.setDataBits(QSerialPort::Data8);
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
         const QSerialPort::SerialPortError error = m_port.error();
         if (error == QSerialPort::DeviceNotFoundError)
-            return Fail("no such device");
+            return Fail(PortFault::NoSuchDevice);
         if (error == QSerialPort::PermissionError) {
             // Qt reports a lock held by another program as a permission error too, and it locks
             // before it looks at the device, so a missing one can end up here as well.
             const QFileInfo info(m_device);
             if (!info.exists())
-                return Fail("no such device");
+                return Fail(PortFault::NoSuchDevice);
             if (info.isReadable() && info.isWritable())
-                return Fail("in use by another program");
-            return Fail("Permission denied");
+                return Fail(PortFault::InUse);
+            return Fail(PortFault::PermissionDenied);
         }
         // Qt's terminal calls fail on a plain file or a device that is no terminal (ENOTTY); the
         // standard speeds and 8N1 that we ask for are refused by no real serial port.
         if (error == QSerialPort::UnsupportedOperationError)
-            return Fail("not a serial device");
-        return Fail(m_port.errorString());
+            return Fail(PortFault::NotSerial);
+        return Fail(PortFault::System, m_port.errorString());
     }
 #ifdef Q_OS_UNIX
     // Terminal programs (picocom, pyserial's exclusive mode) claim a line with flock() on their
@@ -78,8 +71,9 @@ bool QtSerialPort::Open(int portNo, const std::string& settings)
     if (::flock(static_cast<int>(m_port.handle()), LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         m_port.close();
-        return Fail(error == EWOULDBLOCK ? QString("in use by another program")
-                                         : QString::fromLocal8Bit(std::strerror(error)));
+        return error == EWOULDBLOCK
+                   ? Fail(PortFault::InUse)
+                   : Fail(PortFault::System, QString::fromLocal8Bit(std::strerror(error)));
     }
 #endif
     // A stale byte from before this command must not count towards its reply.
@@ -101,22 +95,22 @@ bool QtSerialPort::IsOpen() const
 bool QtSerialPort::Send(std::span<const std::uint8_t> bytes)
 {
     if (m_broken || !m_port.isOpen())
-        return Fail(m_reason.isEmpty() ? QString("port not open") : m_reason);
+        return Fail(PortFault::NotOpen);
     const qint64 size = static_cast<qint64>(bytes.size());
     if (m_port.write(reinterpret_cast<const char*>(bytes.data()), size) != size)
-        return Fail(m_port.errorString());
+        return Fail(PortFault::System, m_port.errorString());
     // Qt would otherwise hold the bytes until the next pass of the event loop, and the wait is
     // timed from the send.
     m_port.flush();
     if (m_port.bytesToWrite() > 0 && !m_port.waitForBytesWritten(100))
-        return Fail(m_port.errorString());
+        return Fail(PortFault::System, m_port.errorString());
     return !m_broken;
 }
 
 std::optional<std::size_t> QtSerialPort::BytesWaiting()
 {
     if (m_broken || !m_port.isOpen()) {
-        Fail(m_reason.isEmpty() ? QString("port not open") : m_reason);
+        Fail(PortFault::NotOpen);
         return std::nullopt;
     }
     // Bytes reach Qt's buffer only when its read notifier runs; fetch what the driver holds now.
@@ -129,22 +123,25 @@ std::optional<std::size_t> QtSerialPort::BytesWaiting()
 std::optional<Bytes> QtSerialPort::TakeAll()
 {
     if (m_broken || !m_port.isOpen()) {
-        Fail(m_reason.isEmpty() ? QString("port not open") : m_reason);
+        Fail(PortFault::NotOpen);
         return std::nullopt;
     }
     const QByteArray data = m_port.readAll();
     return Bytes(data.begin(), data.end());
 }
 
-std::string QtSerialPort::Reason() const
+PortError QtSerialPort::Error() const
 {
-    return m_reason.toStdString();
+    return m_error;
 }
 
-bool QtSerialPort::Fail(const QString& reason)
+// The first failure since the open is the one that explains the rest.
+bool QtSerialPort::Fail(PortFault fault, const QString& system)
 {
-    if (m_reason.isEmpty())
-        m_reason = m_device.isEmpty() ? reason : m_device + ": " + reason;
+    if (m_error.fault == PortFault::None) {
+        m_error.fault = fault;
+        m_error.system = system.toStdString();
+    }
     return false;
 }
 
@@ -159,8 +156,10 @@ void QtSerialPort::OnError(QSerialPort::SerialPortError error)
     m_broken = true;
     // A vanished device reads as end of file, and Qt then reports whatever errno an earlier call
     // left behind ("Inappropriate ioctl for device"); say what happened instead.
-    Fail(error == QSerialPort::WriteError ? m_port.errorString()
-                                          : QString("device disconnected or closed"));
+    if (error == QSerialPort::WriteError)
+        Fail(PortFault::System, m_port.errorString());
+    else
+        Fail(PortFault::Disconnected);
     // A later Open() clears m_broken, so a close still queued then leaves the new command alone.
     QMetaObject::invokeMethod(
         &m_port,

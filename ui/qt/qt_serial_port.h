@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial_port.h"
+#include "serial/serial_port.h"
 
 #include <QSerialPort>
 #include <QString>
@@ -13,20 +13,20 @@ public:
     QtSerialPort();
     ~QtSerialPort() override;
 
-    bool Open(int portNo, const std::string& settings) override;
+    bool Open(const std::string& device, const LineSettings& settings) override;
     void Close() override;
     bool IsOpen() const override;
     bool Send(std::span<const std::uint8_t> bytes) override;
     std::optional<std::size_t> BytesWaiting() override;
     std::optional<Bytes> TakeAll() override;
-    std::string Reason() const override;
+    PortError Error() const override;
 
 private:
-    bool Fail(const QString& reason);
+    bool Fail(PortFault fault, const QString& system = {});
     void OnError(QSerialPort::SerialPortError error);
 
     QSerialPort m_port;
     QString m_device;
-    QString m_reason;
+    PortError m_error;
     bool m_broken = false;
 };

@@ -1,22 +1,12 @@
 #include "qt_wait.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QTimer>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
-
-double ClockSeconds()
-{
-    // Sub-millisecond resolution, so that the wait never ends a rounding step early.
-    using namespace std::chrono;
-    const double utc = duration<double>(system_clock::now().time_since_epoch()).count();
-    const double local = utc + QDateTime::currentDateTime().offsetFromUtc();
-    return std::fmod(local, 86400.0);
-}
 
 void RunPendingEvents(double maxSeconds)
 {
@@ -41,5 +31,5 @@ void RunPendingEvents(double maxSeconds)
 
 WaitServices QtWaitServices()
 {
-    return WaitServices{&ClockSeconds, &RunPendingEvents, {}};
+    return WaitServices{&SteadySeconds, &RunPendingEvents, {}};
 }

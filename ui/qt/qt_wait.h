@@ -1,8 +1,7 @@
 #pragma once
 
-#include "exchange.h"
+#include "serial/exchange.h"
 
-// The wait's services on Qt: the wall clock and the Qt event loop of this thread.
-double ClockSeconds();
+// The wait's services on Qt: the steady clock and the Qt event loop of this thread.
 void RunPendingEvents(double maxSeconds);
 WaitServices QtWaitServices();
