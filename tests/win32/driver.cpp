@@ -30,7 +30,7 @@
 // A program still running at the end is left so (wine_session.sh ends it with its prefix), unless a
 // line failed. Exit status: 0 when every line passed, 1 at the first failing line (printed with
 // the reason), 2 for a script it cannot run.
-#include "layout.h"
+#include "panel/layout.h"
 #include "win32_ids.h"
 #include "win32_text.h"
 

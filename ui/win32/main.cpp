@@ -4,7 +4,7 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
 {
-    Main window(instance);
+    MainWindow window(instance);
     if (!window.Window())
         return 1;
     window.Show(show);

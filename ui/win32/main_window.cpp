@@ -1,8 +1,8 @@
 #include "main_window.h"
 
-#include "device.h"
-#include "layout.h"
-#include "option_groups.h"
+#include "panel/layout.h"
+#include "panel/option_groups.h"
+#include "serial/device.h"
 #include "win32_text.h"
 #include "win32_wait.h"
 
@@ -111,14 +111,15 @@ int TextWidth(HWND control, HFONT font)
     return static_cast<int>(size.cx);
 }
 
-std::string RowName(const char* family, int row)
+// The row's member of an indexed family: Stno1_0 on the read row.
+std::string RowName(const char* family, Row row)
 {
-    return family + std::to_string(row);
+    return family + std::string(row == Row::Read ? "0" : "1");
 }
 
 } // namespace
 
-Main::Main(HINSTANCE instance) : m_commands(*this, m_port, Win32WaitServices())
+MainWindow::MainWindow(HINSTANCE instance) : m_commands(*this, m_port, Win32WaitServices())
 {
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     m_comInitialised = SUCCEEDED(com);
@@ -127,7 +128,7 @@ Main::Main(HINSTANCE instance) : m_commands(*this, m_port, Win32WaitServices())
 
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = &Main::Procedure;
+    wc.lpfnWndProc = &MainWindow::Procedure;
     wc.hInstance = instance;
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
@@ -148,7 +149,7 @@ Main::Main(HINSTANCE instance) : m_commands(*this, m_port, Win32WaitServices())
     SetKeyboardWindow(m_window);
 }
 
-Main::~Main()
+MainWindow::~MainWindow()
 {
     if (m_window)
         DestroyWindow(m_window);
@@ -160,14 +161,14 @@ Main::~Main()
         CoUninitialize();
 }
 
-void Main::Show(int how)
+void MainWindow::Show(int how)
 {
     ShowWindow(m_window, how);
     UpdateWindow(m_window);
     SetFocus(m_lastFocus);
 }
 
-void Main::CreateControls(HINSTANCE instance)
+void MainWindow::CreateControls(HINSTANCE instance)
 {
     const auto layout = Layout();
     for (std::size_t i = 0; i < layout.size(); ++i) {
@@ -181,7 +182,7 @@ void Main::CreateControls(HINSTANCE instance)
     }
 }
 
-void Main::CreateTooltips(HINSTANCE instance)
+void MainWindow::CreateTooltips(HINSTANCE instance)
 {
     m_tooltip =
         CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
@@ -200,7 +201,7 @@ void Main::CreateTooltips(HINSTANCE instance)
 
 // Screen readers name an edit box after the label just before it in z-order, which here is
 // the keyboard order instead; so the names are set on the boxes themselves.
-void Main::Annotate()
+void MainWindow::Annotate()
 {
     if (FAILED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
                                 IID_IAccPropServices,
@@ -214,7 +215,7 @@ void Main::Annotate()
                                             PROPID_ACC_NAME, Wide(name).c_str());
 }
 
-void Main::Place(int dpi)
+void MainWindow::Place(int dpi)
 {
     std::map<std::pair<long, int>, HFONT> fonts;
     const auto layout = Layout();
@@ -252,7 +253,7 @@ void Main::Place(int dpi)
 }
 
 // The z-order is the keyboard order, which moves with the selection of each option group.
-void Main::Restack()
+void MainWindow::Restack()
 {
     HWND after = HWND_TOP;
     for (const Control* c : KeyboardOrder([this](std::string_view o) { return IsOn(o); })) {
@@ -262,18 +263,18 @@ void Main::Restack()
     }
 }
 
-LRESULT CALLBACK Main::Procedure(HWND window, UINT message, WPARAM w, LPARAM l)
+LRESULT CALLBACK MainWindow::Procedure(HWND window, UINT message, WPARAM w, LPARAM l)
 {
     if (message == WM_NCCREATE) {
-        auto* self = static_cast<Main*>(reinterpret_cast<CREATESTRUCTW*>(l)->lpCreateParams);
+        auto* self = static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTW*>(l)->lpCreateParams);
         self->m_window = window;
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
-    auto* self = reinterpret_cast<Main*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     return self ? self->Handle(message, w, l) : DefWindowProcW(window, message, w, l);
 }
 
-LRESULT Main::Handle(UINT message, WPARAM w, LPARAM l)
+LRESULT MainWindow::Handle(UINT message, WPARAM w, LPARAM l)
 {
     switch (message) {
     case WM_COMMAND: {
@@ -347,12 +348,11 @@ LRESULT Main::Handle(UINT message, WPARAM w, LPARAM l)
     return DefWindowProcW(m_window, message, w, l);
 }
 
-void Main::OnCommand(HWND control, int code)
+void MainWindow::OnCommand(HWND control, int code)
 {
     const Control& c = *ControlOf(control);
     if (c.kind == Kind::Button && code == BN_CLICKED) {
-        m_commands.Click(c.name == std::string_view("TX1") ? Commands::Command::Read
-                                                           : Commands::Command::Write);
+        m_commands.Click(c.name == std::string_view("TX1") ? Row::Read : Row::Write);
     } else if (c.kind == Kind::Option) {
         // Windows clicks a radio button that the keyboard (an arrow key) gives the focus to;
         // wine does not, so it is done here for both. A mouse press clicks on release instead.
@@ -362,7 +362,7 @@ void Main::OnCommand(HWND control, int code)
     }
 }
 
-void Main::OnOption(std::string_view name)
+void MainWindow::OnOption(std::string_view name)
 {
     ClickOption(name, [this](std::string_view member, bool on) {
         const HWND option = Item(member);
@@ -374,7 +374,7 @@ void Main::OnOption(std::string_view name)
     Restack();
 }
 
-const Control* Main::ControlOf(HWND control) const
+const Control* MainWindow::ControlOf(HWND control) const
 {
     const auto layout = Layout();
     const int index = GetDlgCtrlID(control) - kFirstId;
@@ -384,52 +384,52 @@ const Control* Main::ControlOf(HWND control) const
     return &layout[static_cast<std::size_t>(index)];
 }
 
-HWND Main::Item(std::string_view name) const
+HWND MainWindow::Item(std::string_view name) const
 {
     return GetDlgItem(m_window, kFirstId + ControlIndex(name));
 }
 
-bool Main::IsOn(std::string_view option) const
+bool MainWindow::IsOn(std::string_view option) const
 {
     return SendMessageW(Item(option), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-Selectors Main::SelectorState() const
+Selectors MainWindow::SelectorState() const
 {
     return SelectorsFrom([this](std::string_view option) { return IsOn(option); });
 }
 
-std::string Main::StationText(int row) const
+std::string MainWindow::StationText(Row row) const
 {
     return TextOf(Item(RowName("Stno1_", row)));
 }
 
-void Main::SetStationText(int row, const std::string& text)
+void MainWindow::SetStationText(Row row, const std::string& text)
 {
     SetWindowTextW(Item(RowName("Stno1_", row)), Wide(text).c_str());
 }
 
-std::string Main::AddressText(int row) const
+std::string MainWindow::AddressText(Row row) const
 {
     return TextOf(Item(RowName("Address_", row)));
 }
 
-std::string Main::WriteDataText() const
+std::string MainWindow::WriteDataText() const
 {
     return TextOf(Item("Write_data"));
 }
 
-std::string Main::RxDataText() const
+std::string MainWindow::RxDataText() const
 {
     return TextOf(Item("Rx_data"));
 }
 
-void Main::SetRxData(const std::string& text)
+void MainWindow::SetRxData(const std::string& text)
 {
     SetWindowTextW(Item("Rx_data"), Wide(text).c_str());
 }
 
-void Main::SetRxDetail(const std::string& detail)
+void MainWindow::SetRxDetail(const std::string& detail)
 {
     const std::wstring text = Wide(detail);
     TOOLINFOW tool = Tool(m_window, Item("Rx_data"), text.c_str());
@@ -439,9 +439,9 @@ void Main::SetRxDetail(const std::string& detail)
                                         PROPID_ACC_DESCRIPTION, text.c_str());
 }
 
-void Main::SetCommandEnabled(int row, bool enabled)
+void MainWindow::SetCommandEnabled(Row row, bool enabled)
 {
-    const HWND button = Item(row == 0 ? "TX1" : "Write_command");
+    const HWND button = Item(row == Row::Read ? "TX1" : "Write_command");
     if (enabled) {
         EnableWindow(button, TRUE);
         // The focus comes back to the button when the command ends, so that the space bar

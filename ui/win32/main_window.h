@@ -1,7 +1,7 @@
 #pragma once
 
-#include "commands.h"
-#include "layout.h"
+#include "panel/commands.h"
+#include "panel/layout.h"
 #include "win32_ids.h"
 #include "win32_serial_port.h"
 
@@ -17,16 +17,16 @@ struct IAccPropServices;
 // The operator's panel on Win32. Every control, the option buttons included, is a child of the
 // main window with the control id kFirstId + its place in the layout table, placed and sized at
 // the screen's real DPI; the commands and the option groups follow the panel's rules.
-class Main final : public Panel
+class MainWindow final : public Panel
 {
 public:
     static constexpr const wchar_t* kClassName = kMainClassName;
     static constexpr int kFirstId = kFirstControlId;
 
-    explicit Main(HINSTANCE instance);
-    Main(const Main&) = delete;
-    Main& operator=(const Main&) = delete;
-    ~Main() override;
+    explicit MainWindow(HINSTANCE instance);
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+    ~MainWindow() override;
 
     HWND Window() const { return m_window; }
     void Show(int how);
@@ -34,15 +34,15 @@ public:
     // Panel: the selectors and the text boxes that the commands read, and the station boxes
     // they write back.
     Selectors SelectorState() const override;
-    std::string StationText(int row) const override;
-    std::string AddressText(int row) const override;
+    std::string StationText(Row row) const override;
+    std::string AddressText(Row row) const override;
     std::string WriteDataText() const override;
-    void SetStationText(int row, const std::string& text) override;
+    void SetStationText(Row row, const std::string& text) override;
     // The result: its text, and the line detail in its tooltip and accessible description.
     std::string RxDataText() const override;
     void SetRxData(const std::string& text) override;
     void SetRxDetail(const std::string& detail) override;
-    void SetCommandEnabled(int row, bool enabled) override;
+    void SetCommandEnabled(Row row, bool enabled) override;
 
 private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l);

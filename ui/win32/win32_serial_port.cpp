@@ -1,9 +1,9 @@
 #include "win32_serial_port.h"
 
-#include "device.h"
 #include "win32_text.h"
 
 #include <cwctype>
+#include <utility>
 
 namespace {
 
@@ -31,12 +31,14 @@ std::string SystemText(DWORD error)
 
 } // namespace
 
-void FillDcb(DCB& dcb, const LineSettings& line)
+void FillDcb(DCB& dcb, const LineSettings& settings)
 {
-    dcb.BaudRate = static_cast<DWORD>(line.baud);
+    dcb.BaudRate = static_cast<DWORD>(settings.baud);
     dcb.ByteSize = 8;
     dcb.StopBits = ONESTOPBIT;
-    dcb.Parity = line.parity == 'O' ? ODDPARITY : line.parity == 'E' ? EVENPARITY : NOPARITY;
+    dcb.Parity = settings.parity == Parity::Odd    ? ODDPARITY
+                 : settings.parity == Parity::Even ? EVENPARITY
+                                                   : NOPARITY;
     dcb.fParity = dcb.Parity != NOPARITY;
     dcb.fBinary = TRUE;
     // No flow control of either kind, and every byte handed over as it came: none dropped (NUL),
@@ -60,37 +62,31 @@ Win32SerialPort::~Win32SerialPort()
     Close();
 }
 
-bool Win32SerialPort::Open(int portNo, const std::string& settings)
+bool Win32SerialPort::Open(const std::string& device, const LineSettings& settings)
 {
     Close();
-    m_reason.clear();
-    m_device = DeviceForPort(portNo).path;
-
-    const std::optional<LineSettings> line = ParseSettings(settings);
-    if (!line)
-        return Fail("unsupported settings \"" + settings + "\"");
-
-    m_handle = CreateFileW(Wide(m_device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    m_error = PortError{PortFault::None, device, {}};
+    m_handle = CreateFileW(Wide(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                            OPEN_EXISTING, 0, nullptr);
     if (m_handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            return Fail("no such device");
+            return Fail(PortFault::NoSuchDevice);
         // COM ports are exclusive: the one that is held elsewhere refuses every other opener.
         // Windows says access denied, wine (and a file held open) sharing violation.
         if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
-            return Fail("in use by another program");
-        return Fail(SystemText(error));
+            return Fail(PortFault::InUse);
+        return Fail(PortFault::System, SystemText(error));
     }
 
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(m_handle, &dcb)) {
-        Fail("not a serial device");
+        Fail(PortFault::NotSerial);
         Close();
         return false;
     }
-    FillDcb(dcb, *line);
+    FillDcb(dcb, settings);
     // Reads return at once with what is there; a write may block only as long as eight bytes need.
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
@@ -101,7 +97,7 @@ bool Win32SerialPort::Open(int portNo, const std::string& settings)
         // A stale byte from before this command must not count towards its reply.
         !PurgeComm(m_handle, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR) ||
         !ClearCommError(m_handle, &errors, nullptr)) {
-        Fail(SystemText(GetLastError()));
+        Fail(PortFault::System, SystemText(GetLastError()));
         Close();
         return false;
     }
@@ -127,13 +123,13 @@ bool Win32SerialPort::IsOpen() const
 bool Win32SerialPort::Send(std::span<const std::uint8_t> bytes)
 {
     if (!IsOpen())
-        return Fail("port not open");
+        return Fail(PortFault::NotOpen);
     DWORD written = 0;
     if (!WriteFile(m_handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
         return FailWhileOpen(GetLastError());
     if (written != bytes.size())
-        return Fail("the driver took " + std::to_string(written) + " of " +
-                    std::to_string(bytes.size()) + " bytes");
+        return Fail(PortFault::System, "the driver took " + std::to_string(written) + " of " +
+                                           std::to_string(bytes.size()) + " bytes");
     return true;
 }
 
@@ -142,7 +138,7 @@ std::optional<std::size_t> Win32SerialPort::BytesWaiting()
     COMSTAT status{};
     DWORD errors = 0;
     if (!IsOpen())
-        Fail("port not open");
+        Fail(PortFault::NotOpen);
     else if (!ClearCommError(m_handle, &errors, &status))
         FailWhileOpen(GetLastError());
     else
@@ -153,7 +149,7 @@ std::optional<std::size_t> Win32SerialPort::BytesWaiting()
 std::optional<Bytes> Win32SerialPort::TakeAll()
 {
     if (!IsOpen()) {
-        Fail("port not open");
+        Fail(PortFault::NotOpen);
         return std::nullopt;
     }
     // Reads never wait (see the timeouts), so this ends as soon as a read comes back short.
@@ -170,15 +166,16 @@ std::optional<Bytes> Win32SerialPort::TakeAll()
     return taken;
 }
 
-std::string Win32SerialPort::Reason() const
+PortError Win32SerialPort::Error() const
 {
-    return m_reason;
+    return m_error;
 }
 
-bool Win32SerialPort::Fail(const std::string& reason)
+// Only the first failure since Open is kept: the calls after it fail because of it.
+bool Win32SerialPort::Fail(PortFault fault, std::string system)
 {
-    if (m_reason.empty())
-        m_reason = m_device.empty() ? reason : m_device + ": " + reason;
+    if (m_error.fault == PortFault::None)
+        m_error = PortError{fault, m_error.device, std::move(system)};
     return false;
 }
 
@@ -191,8 +188,8 @@ bool Win32SerialPort::FailWhileOpen(DWORD error)
     case ERROR_GEN_FAILURE:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_OPERATION_ABORTED:
-        return Fail("device disconnected or closed");
+        return Fail(PortFault::Disconnected);
     default:
-        return Fail(SystemText(error));
+        return Fail(PortFault::System, SystemText(error));
     }
 }

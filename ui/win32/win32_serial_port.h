@@ -1,7 +1,6 @@
 #pragma once
 
-#include "exchange.h"
-#include "serial_port.h"
+#include "serial/serial_port.h"
 
 #include <windows.h>
 
@@ -14,9 +13,9 @@ public:
     Win32SerialPort& operator=(const Win32SerialPort&) = delete;
     ~Win32SerialPort() override;
 
-    // CreateFile on the device of COM<portNo>, which no other program may then open; the DCB as
-    // FillDcb makes it, both queues emptied.
-    bool Open(int portNo, const std::string& settings) override;
+    // CreateFile on the device, which no other program may then open; the DCB as FillDcb makes
+    // it, both queues emptied.
+    bool Open(const std::string& device, const LineSettings& settings) override;
     bool IsOpen() const override;
     // Throws away what was received and not taken.
     void Close() override;
@@ -25,16 +24,15 @@ public:
     // The driver's input queue (ClearCommError), and every byte in it, read without waiting.
     std::optional<std::size_t> BytesWaiting() override;
     std::optional<Bytes> TakeAll() override;
-    std::string Reason() const override;
+    PortError Error() const override;
 
 private:
-    bool Fail(const std::string& reason);
+    bool Fail(PortFault fault, std::string system = {});
     bool FailWhileOpen(DWORD error);
 
     HANDLE m_handle = INVALID_HANDLE_VALUE;
-    std::string m_device;
-    std::string m_reason;
+    PortError m_error;
 };
 
 // The line settings written over a port's current DCB.
-void FillDcb(DCB& dcb, const LineSettings& line);
+void FillDcb(DCB& dcb, const LineSettings& settings);

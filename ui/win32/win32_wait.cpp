@@ -32,16 +32,6 @@ struct Timer
 
 } // namespace
 
-double ClockSeconds()
-{
-    FILETIME utc, local;
-    GetSystemTimePreciseAsFileTime(&utc);
-    FileTimeToLocalFileTime(&utc, &local);
-    const ULARGE_INTEGER ticks{{local.dwLowDateTime, local.dwHighDateTime}};
-    constexpr ULONGLONG kTicksPerDay = 864'000'000'000; // 100 ns ticks
-    return static_cast<double>(ticks.QuadPart % kTicksPerDay) / 1e7;
-}
-
 void SetKeyboardWindow(HWND window)
 {
     g_keyboardWindow = window;
@@ -97,5 +87,5 @@ void RunPendingEvents(double maxSeconds)
 
 WaitServices Win32WaitServices()
 {
-    return WaitServices{&ClockSeconds, &RunPendingEvents, {}};
+    return WaitServices{&SteadySeconds, &RunPendingEvents, {}};
 }

@@ -1,12 +1,10 @@
 #pragma once
 
-#include "exchange.h"
+#include "serial/exchange.h"
 
 #include <windows.h>
 
-// The wait's services on Win32: the local time of day to a fraction of a microsecond, and this
-// thread's message queue.
-double ClockSeconds();
+// The wait's services on Win32: the core's steady clock, and this thread's message queue.
 void RunPendingEvents(double maxSeconds);
 WaitServices Win32WaitServices();
 
