@@ -104,7 +104,7 @@ std::string Ms(double seconds, int decimals = 2)
     return text;
 }
 
-struct Row
+struct Figures
 {
     std::string measure, value, target;
     int verdict; // 1 PASS, 0 MISS, -1 no target
@@ -123,7 +123,7 @@ struct Samples
 class Runner
 {
 public:
-    Runner(Main& window, int commands, int probeMs) : m_commands(commands), m_probe(probeMs)
+    Runner(MainWindow& window, int commands, int probeMs) : m_commands(commands), m_probe(probeMs)
     {
         m_read = window.findChild<QPushButton*>("TX1");
         m_write = window.findChild<QPushButton*>("Write_command");
@@ -249,10 +249,10 @@ bool WaitExposed(QWidget& window)
     return true;
 }
 
-void PrintTable(const std::vector<Row>& rows)
+void PrintTable(const std::vector<Figures>& rows)
 {
     std::printf("| measure | value | target | result |\n|---|---|---|---|\n");
-    for (const Row& r : rows)
+    for (const Figures& r : rows)
         std::printf("| %s | %s | %s | %s |\n", r.measure.c_str(), r.value.c_str(), r.target.c_str(),
                     r.verdict < 0 ? ""
                     : r.verdict   ? "PASS"
@@ -308,7 +308,7 @@ int main(int argc, char** argv)
     SlaveProcess slave;
     setenv("VEK_COM1", slave.Device().c_str(), 1);
 
-    Main window;
+    MainWindow window;
     window.show();
     if (!WaitExposed(window)) {
         std::fprintf(stderr, "vek-bench: the window was never exposed\n");
@@ -343,7 +343,7 @@ int main(int argc, char** argv)
         Ms(cpuRead, 3).c_str(), Ms(cpuWrite, 3).c_str(), Ms(cpuRun, 3).c_str(),
         100.0 * cpuRun / kWait, Ms(run.user / total, 3).c_str(), Ms(run.system / total, 3).c_str());
 
-    const std::vector<Row> rows = {
+    const std::vector<Figures> rows = {
         {"read: wall per command, min / median / p99 / max", wall(rw), "min >= 200 ms",
          rw.min >= kWait},
         {"write: wall per command, min / median / p99 / max", wall(ww), "min >= 200 ms",
@@ -383,7 +383,7 @@ int main(int argc, char** argv)
                 LockDirectoryNote().c_str());
     PrintTable(rows);
     int missed = 0;
-    for (const Row& r : rows)
+    for (const Figures& r : rows)
         missed += r.verdict == 0;
     std::printf("\n%s\n", missed ? (std::to_string(missed) + " target(s) missed").c_str()
                                  : "all targets met");

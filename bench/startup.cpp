@@ -55,7 +55,7 @@ private:
 int RunStartupChild(int argc, char** argv, int fd)
 {
     QApplication app(argc, argv);
-    Main window;
+    MainWindow window;
     ExposeWatcher watcher(fd);
     window.show();
     window.windowHandle()->installEventFilter(&watcher);

@@ -15,8 +15,8 @@
 // - EncodeValue's bytes are the half-even rounded number modulo 65536, two's complement below 0;
 // - DecodeReference accepts what has a number, an accepted reference (area 3 or 4) has an offset
 //   0..9999, and a whole reference is split into its last five digits.
-#include "frame_codec.h"
-#include "numbers.h"
+#include "modbus/frame_codec.h"
+#include "modbus/numbers.h"
 #include "oracle.h"
 
 #include <cmath>

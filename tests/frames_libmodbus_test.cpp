@@ -1,6 +1,6 @@
 // Request frames against those that libmodbus builds itself, captured on a pseudo-terminal;
 // apart from the codec's other tests, which also run where neither of them exists (Windows).
-#include "frame_codec.h"
+#include "modbus/frame_codec.h"
 
 #include <modbus/modbus.h>
 

@@ -1,6 +1,6 @@
 // Reading numbers from field texts and writing them back, as the station, reference and value
 // fields rely on it.
-#include "numbers.h"
+#include "modbus/numbers.h"
 
 #include <gtest/gtest.h>
 
@@ -44,6 +44,7 @@ TEST(NumberFromText, ReadsTheLeadingNumber)
         {"&HFFFF", 65535},
         {"&O17", 15},
         {"&o8", 0},
+        {"&O18", 1}, // 8 is no octal digit
         {"&H", 0},
         {"&HZZ", 0},
         {"&", 0},
@@ -91,6 +92,7 @@ TEST(NumberFromText, RoundsLongHexAndOctalOnceAsDecimalDoes)
         {"&H1000000000000000000000001", "79228162514264337593543950337"}, // 2^96 + 1
         {"&O10000000000000000021", "144115188075855889"},
         {"&HFFFFFFFFFFFFFFFFF", "295147905179352825855"}, // beyond 64 bits, rounds up
+        {"&H10000000000000800", "18446744073709553664"},  // 2^64 + 2^11: a tie, to even
     };
     for (const auto& c : cases)
         EXPECT_EQ(NumberFromText(c.radix), NumberFromText(c.decimal)) << c.radix;

@@ -2,6 +2,8 @@
 // driven through the real window and the real serial port against the libmodbus demo slave.
 #include "fake_port.h"
 #include "main_window.h"
+#include "panel/layout.h"
+#include "serial/device.h"
 #include "pty_peer.h"
 #include "slave_process.h"
 
@@ -79,7 +81,7 @@ std::vector<std::string> Selected(const QWidget& window)
 
 struct Shown
 {
-    Main window;
+    MainWindow window;
     Shown()
     {
         window.show();
@@ -91,7 +93,7 @@ struct Shown
 TEST(Window, StartsWithTheDesignedValues)
 {
     Shown s;
-    const Main& w = s.window;
+    const MainWindow& w = s.window;
     EXPECT_EQ(w.windowTitle(), "VEK Sample program");
     EXPECT_EQ(w.size(), QSize(448, 316));
     EXPECT_EQ(w.minimumSize(), w.maximumSize());
@@ -111,88 +113,27 @@ TEST(Window, StartsWithTheDesignedValues)
     EXPECT_EQ(QApplication::focusWidget(), Find(w, "Address_0"));
 }
 
-TEST(Window, EveryControlSitsWhereTheLayoutPutsIt)
+TEST(Window, EveryControlHasThePlaceAndFontOfTheLayoutTable)
 {
-    // Twips, relative to the frame or the client area, as drawn up for the panel.
-    struct Place
-    {
-        const char* name;
-        const char* frame;
-        int left, top, width, height;
-    } places[] = {
-        {"Frame1", nullptr, 240, 240, 2055, 1092},
-        {"Com1", "Frame1", 120, 240, 855, 255},
-        {"Com2", "Frame1", 120, 480, 855, 255},
-        {"Com3", "Frame1", 120, 720, 855, 255},
-        {"Com4", "Frame1", 1080, 240, 855, 255},
-        {"Com5", "Frame1", 1080, 480, 855, 255},
-        {"Frame2", nullptr, 2520, 240, 1695, 1095},
-        {"SD384", "Frame2", 240, 240, 1335, 255},
-        {"SPD192", "Frame2", 240, 480, 1335, 255},
-        {"SPD96", "Frame2", 240, 720, 1215, 255},
-        {"Frame3", nullptr, 4440, 240, 1695, 1092},
-        {"None1", "Frame3", 240, 240, 975, 195},
-        {"Odd1", "Frame3", 240, 480, 855, 255},
-        {"Even1", "Frame3", 240, 780, 855, 195},
-        {"Label1_2", nullptr, 240, 1560, 1575, 255},
-        {"Label4_0", nullptr, 240, 2040, 576, 216},
-        {"Label1_0", nullptr, 1200, 2040, 696, 216},
-        {"Label2_0", nullptr, 3000, 2040, 384, 216},
-        {"TX1", nullptr, 5160, 2040, 1335, 855},
-        {"Stno1_0", nullptr, 240, 2400, 615, 375},
-        {"Address_0", nullptr, 1080, 2400, 1575, 375},
-        {"Rx_data", nullptr, 2880, 2400, 2055, 375},
-        {"Label1_3", nullptr, 240, 3240, 1575, 255},
-        {"Label4_1", nullptr, 240, 3720, 576, 216},
-        {"Label1_1", nullptr, 1200, 3720, 696, 216},
-        {"Label2_1", nullptr, 3000, 3720, 384, 216},
-        {"Write_command", nullptr, 5160, 3720, 1335, 855},
-        {"Stno1_1", nullptr, 240, 4080, 615, 375},
-        {"Address_1", nullptr, 1080, 4080, 1575, 375},
-        {"Write_data", nullptr, 2880, 4080, 2055, 375},
-    };
-    Main w;
-    const auto px = [](int twips) { return static_cast<int>(std::floor(twips / 15.0 + 0.5)); };
-    for (const Place& p : places) {
-        QWidget* c = Find(w, p.name);
-        ASSERT_TRUE(c);
-        EXPECT_EQ(c->parentWidget()->objectName(), p.frame ? p.frame : "") << p.name;
-        QRect drawn = c->geometry();
-        if (qobject_cast<QLabel*>(c)) // a caption may take room to its right to fit its text
-            drawn.setWidth(std::min(drawn.width(), px(p.width)));
-        EXPECT_EQ(drawn, QRect(px(p.left), px(p.top), px(p.width), px(p.height))) << p.name;
-        EXPECT_TRUE(w.rect().contains(c->mapTo(&w, c->rect().bottomRight()))) << p.name;
+    MainWindow w;
+    for (const Control& c : Layout()) {
+        QWidget* widget = Find(w, c.name);
+        ASSERT_TRUE(widget);
+        EXPECT_EQ(widget->parentWidget()->objectName(), c.frame ? c.frame : "") << c.name;
+        const PixelRect r = PixelPlace(c);
+        QRect drawn = widget->geometry();
+        if (qobject_cast<QLabel*>(widget)) // a caption may take room to its right to fit its text
+            drawn.setWidth(std::min(drawn.width(), r.width));
+        EXPECT_EQ(drawn, QRect(r.x, r.y, r.width, r.height)) << c.name;
+        EXPECT_TRUE(w.rect().contains(widget->mapTo(&w, widget->rect().bottomRight()))) << c.name;
+        if (c.kind == Kind::Line)
+            continue;
+        const QFont f = widget->font();
+        EXPECT_EQ(f.family(), "Arial") << c.name;
+        EXPECT_DOUBLE_EQ(f.pointSizeF(), c.points) << c.name;
+        EXPECT_EQ(f.weight(), c.weight) << c.name;
+        EXPECT_FALSE(f.italic() || f.underline() || f.strikeOut()) << c.name;
     }
-    // Line1 runs from (120, 3120) to (6600, 3120), three pixels thick around that row.
-    EXPECT_EQ(Find(w, "Line1")->geometry(), QRect(8, 207, 432, 3));
-}
-
-TEST(Window, FontsAreArialInTheirSizesAndWeights)
-{
-    const std::vector<const char*> smallBold = {"Com1", "Com2", "Com3", "Com4", "Com5"};
-    const std::vector<const char*> bold9 = {
-        "Frame1",   "Frame2",   "Frame3",   "SD384",    "SPD192",   "SPD96",
-        "None1",    "Odd1",     "Even1",    "Label1_0", "Label1_1", "Label1_2",
-        "Label1_3", "Label2_0", "Label2_1", "Label4_0", "Label4_1"};
-    const std::vector<const char*> regular11 = {
-        "TX1", "Write_command", "Stno1_0", "Stno1_1", "Address_0", "Address_1", "Write_data"};
-    const std::vector<const char*> result = {"Rx_data"};
-    struct Expected
-    {
-        const std::vector<const char*>& names;
-        double points;
-        int weight;
-    } cases[] = {
-        {smallBold, 8.25, 700}, {bold9, 9, 700}, {regular11, 11.25, 400}, {result, 11.25, 700}};
-    Main w;
-    for (const Expected& e : cases)
-        for (const char* name : e.names) {
-            const QFont f = Find(w, name)->font();
-            EXPECT_EQ(f.family(), "Arial") << name;
-            EXPECT_DOUBLE_EQ(f.pointSizeF(), e.points) << name;
-            EXPECT_EQ(f.weight(), e.weight) << name;
-            EXPECT_FALSE(f.italic() || f.underline() || f.strikeOut()) << name;
-        }
 }
 
 // Runs again at QT_SCALE_FACTOR 1.5 and 2 (tests/CMakeLists.txt).
@@ -337,7 +278,7 @@ TEST(Window, TabWalksTheFocusableControlsByTabIndex)
 
 TEST(Window, ScreenReadersHearNamesAndTheResult)
 {
-    Main w;
+    MainWindow w;
     const std::map<const char*, const char*> names = {
         {"Stno1_0", "Read station"},    {"Address_0", "Read address"}, {"Stno1_1", "Write station"},
         {"Address_1", "Write address"}, {"Write_data", "Write value"},
@@ -359,7 +300,7 @@ TEST(Window, ScreenReadersHearNamesAndTheResult)
 
 TEST(Window, HeadersWearTheHighlightColours)
 {
-    Main w;
+    MainWindow w;
     const QPalette app = QApplication::palette();
     for (const char* name : {"Label1_2", "Label1_3"}) {
         QWidget* header = Find(w, name);
@@ -454,9 +395,9 @@ TEST(WindowOnTheLine, TheClickedPortSpeedAndParityReachTheDevice)
         bool odd;
         const char* open;
     } cases[] = {
-        {{"Com4", "SPD96", "Odd1"}, 4, B9600, true, "open 4 9600,O,8,1"},
-        {{"Com5", "SD384", "Even1"}, 5, B38400, false, "open 5 38400,E,8,1"},
-        {{"Com5", "Even1", "None1"}, 5, B19200, false, "open 5 19200,N,8,1"},
+        {{"Com4", "SPD96", "Odd1"}, 4, B9600, true, "9600,O,8,1"},
+        {{"Com5", "SD384", "Even1"}, 5, B38400, false, "38400,E,8,1"},
+        {{"Com5", "Even1", "None1"}, 5, B19200, false, "19200,N,8,1"},
     };
     for (const Case& c : cases) {
         PtyPeer com4, com5;
@@ -466,8 +407,6 @@ TEST(WindowOnTheLine, TheClickedPortSpeedAndParityReachTheDevice)
         for (const char* name : c.clicks)
             QTest::mouseClick(Find(s.window, name), Qt::LeftButton);
         Find<QPushButton>(s.window, "TX1")->click();
-        qunsetenv("VEK_COM4");
-        qunsetenv("VEK_COM5");
 
         const PtyPeer& line = c.com == 4 ? com4 : com5;
         EXPECT_TRUE((c.com == 4 ? com5 : com4).Heard().empty()) << c.open;
@@ -480,8 +419,10 @@ TEST(WindowOnTheLine, TheClickedPortSpeedAndParityReachTheDevice)
         FakePort port;
         double now = 0;
         Commands commands(s.window, port, {[&] { return now; }, [&](double t) { now += t; }, {}});
-        commands.Click(Commands::Command::Read);
-        EXPECT_EQ(port.log.front(), c.open);
+        commands.Click(Row::Read);
+        EXPECT_EQ(port.log.front(), "open " + line.Device() + " " + c.open);
+        qunsetenv("VEK_COM4");
+        qunsetenv("VEK_COM5");
     }
 }
 
@@ -610,7 +551,7 @@ TEST(WindowOnTheLine, TheProgramEndsWhenClosedDuringAWait)
 {
     SlaveProcess slave;
     qputenv("VEK_COM1", slave.Device().c_str());
-    auto window = std::make_unique<Main>();
+    auto window = std::make_unique<MainWindow>();
     window->show();
     QPushButton* read = Find<QPushButton>(*window, "TX1");
     InItsWait hook(read, [&] { window->close(); });

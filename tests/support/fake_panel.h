@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transactions.h"
+#include "panel/panel.h"
 
 #include <string>
 #include <vector>
@@ -21,14 +21,16 @@ public:
     std::vector<std::string>* journal = nullptr; // a log shared with other fakes, when set
     mutable int writeDataReads = 0;
 
+    static int Index(Row row) { return row == Row::Read ? 0 : 1; }
+
     Selectors SelectorState() const override { return selectors; }
-    std::string StationText(int row) const override { return station[row]; }
-    void SetStationText(int row, const std::string& text) override
+    std::string StationText(Row row) const override { return station[Index(row)]; }
+    void SetStationText(Row row, const std::string& text) override
     {
-        station[row] = text;
-        Note("station " + std::to_string(row) + " '" + text + "'");
+        station[Index(row)] = text;
+        Note("station " + std::to_string(Index(row)) + " '" + text + "'");
     }
-    std::string AddressText(int row) const override { return address[row]; }
+    std::string AddressText(Row row) const override { return address[Index(row)]; }
     std::string WriteDataText() const override
     {
         ++writeDataReads;
@@ -41,10 +43,10 @@ public:
         Note("rx '" + text + "'");
     }
     void SetRxDetail(const std::string& detail) override { rxDetail = detail; }
-    void SetCommandEnabled(int row, bool on) override
+    void SetCommandEnabled(Row row, bool on) override
     {
-        enabled[row] = on;
-        Note(std::string(on ? "enable " : "disable ") + std::to_string(row));
+        enabled[Index(row)] = on;
+        Note(std::string(on ? "enable " : "disable ") + std::to_string(Index(row)));
     }
 
 private:

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial_port.h"
+#include "serial/serial_port.h"
 
 #include <cstdio>
 #include <functional>
@@ -14,6 +14,7 @@ class FakePort : public SerialPort
 {
 public:
     Bytes reply; // waiting to be taken after the send
+    Bytes late;  // arrives between the count and the take
     bool failOpen = false;
     bool failSend = false;
     bool failTake = false;
@@ -22,9 +23,9 @@ public:
     std::vector<Bytes> sent;
     std::function<void()> onSend; // runs inside Send, as a slow line would take its time
 
-    bool Open(int portNo, const std::string& settings) override
+    bool Open(const std::string& device, const LineSettings& settings) override
     {
-        Note("open " + std::to_string(portNo) + " " + settings);
+        Note("open " + device + " " + SettingsText(settings));
         if (failOpen)
             return false;
         m_open = true;
@@ -54,9 +55,11 @@ public:
     std::optional<Bytes> TakeAll() override
     {
         Note("take");
+        reply.insert(reply.end(), late.begin(), late.end());
+        late.clear();
         return std::exchange(reply, {});
     }
-    std::string Reason() const override { return "/dev/fake: Permission denied"; }
+    PortError Error() const override { return {PortFault::PermissionDenied, "/dev/fake", {}}; }
 
     static std::string Hex(const Bytes& bytes)
     {
