@@ -1,22 +1,25 @@
-# The two commands of the README: `make demo` and `make test`.
+# The commands of the README: `make demo`, `make test`, `make check`, `make package`.
 BUILD   ?= build
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 
-# Debian packages, one list per purpose. `make demo` installs DEMO_PACKAGES only; `make test`
-# installs those and every list added to TEST_DEPS.
+# Debian packages, one list per purpose; each target installs the lists it uses and no more.
+# `make demo` installs DEMO_PACKAGES only; `make test` installs those and every list in TEST_DEPS.
 DEMO_PACKAGES       = cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev \
                       libmodbus-dev fonts-liberation
-UNIT_TEST_PACKAGES  = libgtest-dev
+# GoogleTest, and libfaketime for the wait against a wall clock that jumps.
+UNIT_TEST_PACKAGES  = libgtest-dev faketime
 FUZZ_PACKAGES       = clang-14 libclang-rt-14-dev
 BENCH_PACKAGES      = xvfb xauth
-# For `make package` and its check in `make test`.
-PACKAGE_PACKAGES    = dpkg-dev file desktop-file-utils appstream lintian man-db x11-utils
+# `make package` builds the .deb with these; `make test-package` checks it with the second list.
+PACKAGE_PACKAGES    = dpkg-dev file
+PACKAGE_CHECK_PACKAGES = desktop-file-utils appstream lintian man-db x11-utils xvfb
 # The Windows program, cross-compiled, and its tests under wine: `make windows`, `make test-windows`.
 WINDOWS_PACKAGES    = g++-mingw-w64-x86-64 wine wine64 googletest
 TEST_DEPS += $(UNIT_TEST_PACKAGES)
 TEST_DEPS += $(FUZZ_PACKAGES)
 TEST_DEPS += $(BENCH_PACKAGES)
 TEST_DEPS += $(PACKAGE_PACKAGES)
+TEST_DEPS += $(PACKAGE_CHECK_PACKAGES)
 TEST_DEPS += $(WINDOWS_PACKAGES)
 # Only for retaking docs/window.png and docs/window-windows.png.
 SCREENSHOT_PACKAGES = xvfb xauth xdotool imagemagick
@@ -32,35 +35,52 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 # The parallel work is inside each build; two targets at once would race on apt and the CPUs.
 .NOTPARALLEL:
 
-.PHONY: all deps deps-demo configure build build-demo test demo bench screenshot clean test-asan \
-        test-fuzz fuzz package test-package deps-windows windows test-windows bench-windows \
-        screenshot-windows
+.PHONY: all deps deps-demo deps-check deps-package deps-package-check configure build build-demo \
+        check test demo bench screenshot clean test-asan test-fuzz fuzz package test-package \
+        deps-windows windows test-windows bench-windows screenshot-windows
 
 all: build
 
-# Installs only what is missing, so a second run costs nothing. Needs root or sudo.
+# Installs only what is missing, so a second run costs nothing. Needs root or sudo; sudo drops
+# the environment, so apt's non-interactive front-end is passed on its command line. A machine
+# that never fetched the package lists (a fresh Debian image) fetches them first; lists that are
+# there but stale are refreshed when the install fails.
 define install
 	@missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
-	  sudo=""; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
+	  apt="env DEBIAN_FRONTEND=noninteractive apt-get"; [ "$$(id -u)" -eq 0 ] || apt="sudo $$apt"; \
 	  echo "Installing:$$missing"; \
-	  export DEBIAN_FRONTEND=noninteractive; \
-	  $$sudo apt-get install -y -q --no-install-recommends $$missing || \
-	  { $$sudo apt-get update -q && $$sudo apt-get install -y -q --no-install-recommends $$missing; }; \
+	  if ! ls /var/lib/apt/lists/*_Packages* >/dev/null 2>&1; then \
+	    $$apt update -q || exit 1; \
+	  fi; \
+	  $$apt install -y -q --no-install-recommends $$missing || \
+	  { $$apt update -q && $$apt install -y -q --no-install-recommends $$missing; }; \
 	fi
 endef
 
 deps-demo:
 	$(call install,$(DEMO_PACKAGES) $(EXTRA_PACKAGES))
 
+deps-check:
+	$(call install,$(DEMO_PACKAGES) $(UNIT_TEST_PACKAGES) $(EXTRA_PACKAGES))
+
+deps-package:
+	$(call install,$(DEMO_PACKAGES) $(PACKAGE_PACKAGES) $(EXTRA_PACKAGES))
+
+deps-package-check:
+	$(call install,$(DEMO_PACKAGES) $(PACKAGE_PACKAGES) $(PACKAGE_CHECK_PACKAGES) $(EXTRA_PACKAGES))
+
 deps:
 	$(call install,$(DEMO_PACKAGES) $(TEST_DEPS) $(EXTRA_PACKAGES))
 
 # Configured on every run (it takes a fraction of a second), so a tree first set up by
-# `make demo`, without GoogleTest, takes the tests in once `make test` has installed it.
-CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# `make demo`, without GoogleTest, takes the tests in once `make test` has installed it. cpack
+# builds nothing itself (no "install needs all"): `make package` builds what the package holds.
+CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+                  -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
+CTEST     = cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS) --timeout 120
 
 configure: deps
 	$(CONFIGURE)
@@ -73,16 +93,26 @@ build-demo: deps-demo
 	$(CONFIGURE)
 	cmake --build $(BUILD) -j $(JOBS) --target vek-sample vek-demo-slave
 
+# Day-to-day: the build and the Linux suite in $(BUILD); no package, wine, sanitizers or fuzzing.
+check: deps-check
+	$(CONFIGURE)
+	cmake --build $(BUILD) -j $(JOBS)
+	$(CTEST)
+
+# Everything, as CI runs it.
 test: build
-	cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS) --timeout 120
+	$(CTEST)
 	$(MAKE) --no-print-directory test-package test-windows test-asan test-fuzz
 
-# $(BUILD)/vek-sample_<version>_<arch>.deb, from the build above (see packaging/).
-package: build
+# $(BUILD)/vek-sample_<version>_<arch>.deb (see packaging/): the program and its compressed
+# manual page and changelog are all it needs built.
+package: deps-package
+	$(CONFIGURE)
+	cmake --build $(BUILD) -j $(JOBS) --target vek-sample compressed_docs
 	rm -f $(BUILD)/vek-sample_*.deb
 	cd $(BUILD) && cpack
 
-test-package: package
+test-package: deps-package-check package
 	packaging/check.sh $(BUILD)/vek-sample_*.deb
 
 $(ASAN_BUILD)/CMakeCache.txt: | deps
@@ -124,7 +154,7 @@ test-windows: build windows
 demo: build-demo
 	tools/demo.sh $(BUILD)
 
-# What a command costs beyond its 0.2 s wait; see the README's Performance section.
+# What a command costs beyond its 0.2 s wait; see bench/README.md.
 bench: build
 	$(BUILD)/vek-bench
 
@@ -132,7 +162,7 @@ screenshot:
 	$(MAKE) --no-print-directory build-demo EXTRA_PACKAGES="$(SCREENSHOT_PACKAGES)"
 	tools/screenshot.sh $(BUILD) docs/window.png
 
-# The same under wine: README's "On Windows".
+# The same under wine (bench/README.md).
 bench-windows: build windows
 	bench/windows.sh $(WINDOWS_BUILD) $(BUILD)
 

@@ -33,6 +33,7 @@ usr/bin/vek-sample
 usr/share/applications/$id.desktop
 usr/share/doc/vek-sample/changelog.gz
 usr/share/doc/vek-sample/copyright
+usr/share/doc/vek-sample/manual.md
 usr/share/icons/hicolor/256x256/apps/$id.png
 usr/share/icons/hicolor/48x48/apps/$id.png
 usr/share/icons/hicolor/scalable/apps/$id.svg
@@ -48,6 +49,13 @@ out=$(appstreamcli validate --no-net "$root/usr/share/metainfo/$id.metainfo.xml"
 lintian --fail-on error,warning "$deb" 2>/dev/null || fail "lintian: $(lintian "$deb" 2>&1)"
 out=$(MANWIDTH=80 man --warnings=w -E UTF-8 -l "$root/usr/share/man/man1/vek-sample.1.gz" 2>&1 \
     >/dev/null) && [ -z "$out" ] || fail "manual page: $out"
+
+# The manual page sends the reader to the operator's manual; it must be where it says.
+grep -q '/usr/share/doc/vek\\-sample/manual.md' <(zcat "$root/usr/share/man/man1/vek-sample.1.gz") ||
+    fail "manual page does not name /usr/share/doc/vek-sample/manual.md"
+grep -q '^# ' "$root/usr/share/doc/vek-sample/manual.md" || fail "manual.md is empty"
+[ "$(dpkg-deb -f "$deb" Recommends)" = "fonts-liberation2 | fonts-liberation" ] ||
+    fail "Recommends: $(dpkg-deb -f "$deb" Recommends)"
 
 # A new version needs its entry in the changelog and in the AppStream releases.
 [ "$(zcat "$root/usr/share/doc/vek-sample/changelog.gz" | dpkg-parsechangelog -l - -S Version)" \
