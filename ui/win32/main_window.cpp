@@ -3,6 +3,7 @@
 #include "panel/layout.h"
 #include "panel/option_groups.h"
 #include "serial/device.h"
+#include "win32_controls.h"
 #include "win32_text.h"
 #include "win32_wait.h"
 
@@ -18,98 +19,6 @@ constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINI
 // Tooltips as wide as the window at most; the line detail breaks at its own line ends.
 constexpr int kTipWidth = kClientWidth;
 constexpr int kTipShowMs = 30000;
-
-// The window class, styles and extended styles of each kind of control. The dialog manager
-// walks the controls in z-order: Tab to the next WS_TABSTOP, the arrow keys within a run that
-// starts at a WS_GROUP, so every control that is not an option ends a run.
-struct ControlClass
-{
-    const wchar_t* name;
-    DWORD style;
-    DWORD exStyle;
-};
-
-ControlClass ClassOf(const Control& c)
-{
-    constexpr DWORD label = SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE | WS_GROUP;
-    switch (c.kind) {
-    case Kind::Frame:
-        return {L"BUTTON", BS_GROUPBOX | WS_GROUP, 0};
-    case Kind::Option: {
-        // Not BS_AUTORADIOBUTTON: a click runs the panel's option-group rule. BS_NOTIFY reports
-        // the focus, which the arrow keys move.
-        const auto groups = OptionGroups();
-        const bool first = std::any_of(groups.begin(), groups.end(),
-                                       [&](const auto group) { return group.front() == c.name; });
-        return {L"BUTTON", BS_RADIOBUTTON | BS_NOTIFY | (first ? WS_GROUP : 0u), 0};
-    }
-    case Kind::Label:
-    case Kind::Header:
-        return {L"STATIC", label, 0};
-    case Kind::Result:
-        // SS_NOTIFY: a static is transparent to the mouse otherwise, and the tooltip never shows.
-        return {L"STATIC", label | SS_NOTIFY, WS_EX_STATICEDGE};
-    case Kind::Button:
-        return {L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 0};
-    case Kind::TextBox:
-        return {L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP, WS_EX_CLIENTEDGE};
-    case Kind::Line:
-        return {L"STATIC", SS_BLACKRECT | WS_GROUP, 0};
-    }
-    return {L"STATIC", 0, 0};
-}
-
-HFONT CreateArial(const Control& c, int dpi)
-{
-    const int height = -static_cast<int>(std::lround(c.points * dpi / 72.0));
-    return CreateFontW(height, 0, 0, 0, c.weight, FALSE, FALSE, FALSE, ANSI_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       DEFAULT_PITCH | FF_SWISS, L"Arial");
-}
-
-TOOLINFOW Tool(HWND owner, HWND control, const wchar_t* text)
-{
-    TOOLINFOW tool{};
-    tool.cbSize = sizeof tool;
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-    tool.hwnd = owner;
-    tool.uId = reinterpret_cast<UINT_PTR>(control);
-    tool.lpszText = const_cast<wchar_t*>(text);
-    return tool;
-}
-
-// Whether COM<n>'s device is there now. Asked without opening it: an open can pulse the modem
-// lines, and fails anyway while another program holds the port.
-bool PortPresent(int portNo)
-{
-    const std::wstring path = Wide(DeviceForPort(portNo).path);
-    constexpr std::wstring_view kDosDevice = L"\\\\.\\";
-    if (!path.starts_with(kDosDevice))
-        return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-    wchar_t target[1024];
-    return QueryDosDeviceW(path.c_str() + kDosDevice.size(), target, std::size(target)) != 0 ||
-           GetLastError() == ERROR_INSUFFICIENT_BUFFER;
-}
-
-std::string TextOf(HWND control)
-{
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
-    return Narrow(text);
-}
-
-int TextWidth(HWND control, HFONT font)
-{
-    const std::wstring text = Wide(TextOf(control));
-    const HDC dc = GetDC(control);
-    const HGDIOBJ old = SelectObject(dc, font);
-    SIZE size{};
-    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-    SelectObject(dc, old);
-    ReleaseDC(control, dc);
-    return static_cast<int>(size.cx);
-}
 
 // The row's member of an indexed family: Stno1_0 on the read row.
 std::string RowName(const char* family, Row row)
@@ -139,7 +48,7 @@ MainWindow::MainWindow(HINSTANCE instance) : m_commands(*this, m_port, Win32Wait
                     CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance, this);
     if (!m_window)
         return;
-    CreateControls(instance);
+    CreateControls(m_window, instance);
     CreateTooltips(instance);
     for (const std::string_view selected : StartSelection())
         OnOption(selected);
@@ -166,20 +75,6 @@ void MainWindow::Show(int how)
     ShowWindow(m_window, how);
     UpdateWindow(m_window);
     SetFocus(m_lastFocus);
-}
-
-void MainWindow::CreateControls(HINSTANCE instance)
-{
-    const auto layout = Layout();
-    for (std::size_t i = 0; i < layout.size(); ++i) {
-        const ControlClass cls = ClassOf(layout[i]);
-        const HWND control = CreateWindowExW(
-            cls.exStyle, cls.name, Wide(layout[i].text).c_str(),
-            WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | cls.style, 0, 0, 0, 0, m_window,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstId + i)), instance, nullptr);
-        if (layout[i].kind == Kind::TextBox)
-            SendMessageW(control, EM_SETLIMITTEXT, 0, 0); // 0: as long as the system allows
-    }
 }
 
 void MainWindow::CreateTooltips(HINSTANCE instance)

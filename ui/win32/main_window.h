@@ -47,7 +47,6 @@ public:
 private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l);
     LRESULT Handle(UINT message, WPARAM w, LPARAM l);
-    void CreateControls(HINSTANCE instance);
     void CreateTooltips(HINSTANCE instance);
     void Annotate();
     void Place(int dpi);
