@@ -1,13 +1,13 @@
 #include "panel/detail.h"
 
 #include "modbus/numbers.h"
+#include "serial/port_error.h"
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 
 namespace {
-
-constexpr std::size_t kDetailBytes = 64;
 
 std::string CountedHex(const char* what, std::span<const std::uint8_t> bytes)
 {
@@ -51,17 +51,17 @@ std::string Word(std::uint16_t word, bool signedFirst)
 
 } // namespace
 
-std::string Hex(std::span<const std::uint8_t> bytes)
+std::string Hex(std::span<const std::uint8_t> bytes, std::size_t limit)
 {
     static const char digits[] = "0123456789ABCDEF";
     std::string text;
-    for (std::size_t i = 0; i < std::min(bytes.size(), kDetailBytes); ++i) {
+    for (std::size_t i = 0; i < std::min(bytes.size(), limit); ++i) {
         if (i > 0)
             text += ' ';
         text += digits[bytes[i] >> 4];
         text += digits[bytes[i] & 15];
     }
-    if (bytes.size() > kDetailBytes)
+    if (bytes.size() > limit)
         text += " ...";
     return text;
 }
@@ -81,47 +81,170 @@ std::string ResultText(const ReplyOutcome& outcome)
     return TextFromNumber(outcome.value);
 }
 
-std::string ReadDetail(const TxFrame& sent, const RxBytes& rx, std::span<const std::uint8_t> reply,
-                       const ReplyOutcome& outcome, const RegisterRef& ref)
+std::string SecondsText(double seconds)
 {
-    const std::span<const std::uint8_t> counted(rx.bytes.data(), rx.n);
-    std::string detail = Heading(Row::Read) + "\n" + Request(sent[0], sent[1], ref) + "\n" +
-                         CountedHex("Sent", sent) + "\n" + CountedHex("Received", counted);
-    if (reply.size() != counted.size())
-        detail += "\n(the first 8 are the adapter's echo of the request)";
-    switch (outcome.kind) {
-    case ReplyKind::NoAnswer:
-        return detail + "\nNo reply within 0.2 s of the request; one that comes later is not read";
-    case ReplyKind::CrcError:
-        return detail;
-    case ReplyKind::Exception:
-        if (reply.size() >= 3) {
-            const std::string name = ExceptionName(reply[2]);
-            detail += "\nException " + Hex(reply.subspan(2, 1)) + (name.empty() ? "" : ": " + name);
-        }
-        break;
-    case ReplyKind::Value:
-        detail += "\nValue " + Word(static_cast<std::uint16_t>(outcome.value), true);
-        break;
-    }
-    // The checks take a reply with a good CRC as it is; the operator should still learn of a
-    // second slave or a gateway answering in the station's place.
-    if (reply.size() < 2)
-        return detail;
-    if (reply[0] != sent[0])
-        detail +=
-            "\nReply from station " + std::to_string(reply[0]) + ", not " + std::to_string(sent[0]);
-    if ((reply[1] & 0x7F) != sent[1])
-        detail += "\nReply for function " + std::to_string(reply[1] & 0x7F) + ", not " +
-                  std::to_string(sent[1]);
-    return detail;
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
+    return text;
 }
 
-std::string WriteDetail(const TxFrame& sent, const RegisterRef& ref)
+namespace {
+
+std::string Milliseconds(double seconds)
 {
-    const auto value = static_cast<std::uint16_t>(sent[4] << 8 | sent[5]);
-    return Heading(Row::Write) + "\n" + Request(sent[0], sent[1], ref) + "\nValue sent " +
-           Word(value, false) + "\n" + CountedHex("Sent", sent) + "\nThe reply is not read";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", seconds * 1000);
+    return text;
+}
+
+// What the received bytes mean, first line.
+std::string Meaning(const Command& command, const Outcome& outcome,
+                    std::span<const std::uint8_t> reply)
+{
+    const bool read = command.kind == Row::Read;
+    const std::string wait = SecondsText(command.wait);
+    switch (outcome.result) {
+    case Result::NoAnswer:
+        return read ? "No reply within " + wait + " s of the request; one that comes later is not read"
+                    : "No reply within " + wait + " s: the write may not have arrived";
+    case Result::CrcError:
+        return "The last two bytes are not the CRC of the rest";
+    case Result::Exception: {
+        const std::string name = reply.size() >= 3 ? ExceptionName(reply[2]) : "";
+        const std::string code = reply.size() >= 3 ? Hex(reply.subspan(2, 1)) : "";
+        return read ? "Exception " + code + (name.empty() ? "" : ": " + name)
+                    : "The slave refused the write: exception " + code +
+                          (name.empty() ? "" : " " + name);
+    }
+    case Result::Value:
+        return "Value " + Word(static_cast<std::uint16_t>(outcome.value), true);
+    case Result::Confirmed:
+        return "The slave confirmed the write";
+    case Result::OtherReply:
+        return "The reply is not the request sent back, as a slave confirms a write";
+    case Result::PortError:
+    case Result::NotSent:
+    case Result::Abandoned:
+        break;
+    }
+    return {};
+}
+
+// A reply with a good CRC is taken as it is; the operator should still learn of a second slave or
+// a gateway answering in the station's place.
+std::string Mismatch(const TxFrame& sent, std::span<const std::uint8_t> reply)
+{
+    std::string text;
+    if (reply.size() < 2)
+        return text;
+    if (reply[0] != sent[0])
+        text += "\nReply from station " + std::to_string(reply[0]) + ", not " +
+                std::to_string(sent[0]);
+    if ((reply[1] & 0x7F) != sent[1])
+        text += "\nReply for function " + std::to_string(reply[1] & 0x7F) + ", not " +
+                std::to_string(sent[1]);
+    return text;
+}
+
+std::size_t NormalSize(const Command& command)
+{
+    return command.kind == Row::Read ? 7 : 8; // a value with its byte count 2; the request back
+}
+
+// Whether the bytes are a whole, correct reply to the request: a value, a confirmation or an
+// exception from the station asked.
+bool IsReplyTo(const Command& command, const TxFrame& sent, std::span<const std::uint8_t> c)
+{
+    const Crc crc = Crc16(c.first(c.size() - 2));
+    if (c[0] != sent[0] || crc.CrcLo != c[c.size() - 2] || crc.CrcHi != c[c.size() - 1])
+        return false;
+    if (c.size() == 5)
+        return c[1] == (sent[1] | 0x80);
+    if (command.kind == Row::Read)
+        return c[1] == sent[1] && c[2] == 2;
+    return std::equal(c.begin(), c.end(), sent.begin(), sent.end());
+}
+
+std::string Stray(std::span<const std::uint8_t> bytes)
+{
+    return std::to_string(bytes.size()) + (bytes.size() == 1 ? " stray byte " : " stray bytes ") +
+           Hex(bytes);
+}
+
+// Bytes that fail the checks as a whole: a correct reply among stray bytes, or a reply cut short.
+std::string Salvage(const Command& command, const TxFrame& sent, std::span<const std::uint8_t> rx)
+{
+    for (std::size_t k = 0; k < rx.size(); ++k)
+        for (const std::size_t size : {NormalSize(command), std::size_t{5}}) {
+            if (k + size > rx.size() || !IsReplyTo(command, sent, rx.subspan(k, size)))
+                continue;
+            const auto reply = rx.subspan(k, size);
+            const auto before = rx.first(k);
+            const auto after = rx.subspan(k + size);
+            std::string text = "A correct reply (";
+            if (size == 5)
+                text += "exception " + Hex(reply.subspan(2, 1));
+            else if (command.kind == Row::Read)
+                text += "value " + std::to_string(static_cast<std::int16_t>(reply[3] << 8 | reply[4]));
+            else
+                text += "the write confirmed";
+            text += ")";
+            if (!before.empty())
+                text += " follows " + Stray(before);
+            if (!after.empty())
+                text += (before.empty() ? " is followed by " : " and is followed by ") + Stray(after);
+            if (!before.empty())
+                text += "; stray bytes before a reply often mean an unbiased or unterminated "
+                        "RS-485 line";
+            return "\n" + text;
+        }
+    if (!rx.empty() && rx[0] == sent[0] && (rx.size() == 1 || (rx[1] & 0x7F) == sent[1])) {
+        const std::size_t expected = rx.size() > 1 && rx[1] & 0x80 ? 5 : NormalSize(command);
+        if (rx.size() < expected)
+            return "\nThe reply is cut short: " + std::to_string(rx.size()) + " of its " +
+                   std::to_string(expected) + " bytes came";
+    }
+    return {};
+}
+
+std::string Timing(const Command& command, const Outcome& outcome, std::size_t replyBytes)
+{
+    if (!outcome.timing)
+        return {};
+    std::string text = "\nReply " + std::to_string(replyBytes) +
+                       (replyBytes == 1 ? " byte" : " bytes") + ", from " +
+                       Milliseconds(outcome.timing->first) + " to " +
+                       Milliseconds(outcome.timing->last) + " ms after the request";
+    if (outcome.timing->last >= 0.8 * command.wait)
+        text += "\nThe slave answers close to the " + SecondsText(command.wait) +
+                " s this tool waits: a little slower and its reply is missed";
+    return text;
+}
+
+} // namespace
+
+std::string Detail(const Command& command, const Outcome& outcome)
+{
+    const TxFrame& sent = *outcome.sent;
+    std::string detail = Heading(command.kind) + "\n" + Request(sent[0], sent[1], command.ref);
+    if (command.kind == Row::Write)
+        detail += "\nValue sent " + Word(static_cast<std::uint16_t>(sent[4] << 8 | sent[5]), false);
+    detail += "\n" + CountedHex("Sent", sent);
+    if (outcome.result == Result::PortError)
+        return detail + "\nThe reply could not be read: " + PortErrorText(outcome.error);
+
+    const std::span<const std::uint8_t> counted(outcome.received.bytes.data(),
+                                                outcome.received.n);
+    const auto reply = counted.subspan(outcome.echo);
+    detail += "\n" + CountedHex("Received", counted);
+    if (outcome.echo > 0)
+        detail += "\n(the first 8 are the adapter's echo of the request)";
+    detail += "\n" + Meaning(command, outcome, reply);
+    if (outcome.result == Result::CrcError)
+        detail += Salvage(command, sent, reply);
+    else if (outcome.result != Result::NoAnswer)
+        detail += Mismatch(sent, reply);
+    return detail + Timing(command, outcome, reply.size());
 }
 
 std::string PortFailureDetail(Row kind, const PortError& error)

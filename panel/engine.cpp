@@ -6,16 +6,23 @@
 
 namespace {
 
-// Half-duplex RS-485 adapters hear their own request. A reply can never begin with the request
-// itself, so those eight bytes are dropped before the checks; an echo alone is then no answer.
-std::span<const std::uint8_t> WithoutEcho(const TxFrame& sent, std::span<const std::uint8_t> rx)
+// Half-duplex RS-485 adapters hear their own request. A read's reply can never begin with the
+// request itself, so those eight bytes are dropped before the checks; an echo alone is then no
+// answer. A write's confirmation is the request itself: only what follows a first copy tells it
+// from an echo.
+std::span<const std::uint8_t> WithoutEcho(const Command& command, const TxFrame& sent,
+                                          std::span<const std::uint8_t> rx)
 {
-    if (rx.size() >= sent.size() && std::equal(sent.begin(), sent.end(), rx.begin()))
+    const std::size_t least = command.kind == Row::Read ? sent.size() : sent.size() + 1;
+    if (rx.size() >= least && std::equal(sent.begin(), sent.end(), rx.begin()))
         return rx.subspan(sent.size());
     return rx;
 }
 
-Result ResultOf(ReplyKind kind)
+// What the checks make of a reply: a read's value, or a write's confirmation, which is the request
+// itself coming back.
+Result ResultOf(const Command& command, const TxFrame& sent, std::span<const std::uint8_t> reply,
+                ReplyKind kind)
 {
     switch (kind) {
     case ReplyKind::NoAnswer:
@@ -27,7 +34,25 @@ Result ResultOf(ReplyKind kind)
     case ReplyKind::Value:
         break;
     }
-    return Result::Value;
+    if (command.kind == Row::Read)
+        return Result::Value;
+    return std::equal(reply.begin(), reply.end(), sent.begin(), sent.end()) ? Result::Confirmed
+                                                                           : Result::OtherReply;
+}
+
+// When bytes `from` to `to` - 1 of what was received came in, from the port's receive events.
+std::optional<ReplyTiming> TimingOf(const std::vector<Arrival>& arrivals, std::size_t from,
+                                    std::size_t to, double sentAt)
+{
+    if (to <= from)
+        return std::nullopt;
+    const auto first = std::find_if(arrivals.begin(), arrivals.end(),
+                                    [&](const Arrival& a) { return a.total > from; });
+    const auto last = std::find_if(first, arrivals.end(),
+                                   [&](const Arrival& a) { return a.total >= to; });
+    if (last == arrivals.end())
+        return std::nullopt;
+    return ReplyTiming{first->time - sentAt, last->time - sentAt};
 }
 
 Outcome Failed(Line& line, Row kind)
@@ -84,30 +109,37 @@ Outcome Exchange(Line& line, const Command& command)
 
     if (!line.port.Send(frame))
         return Failed(line, command.kind);
+    // Both the wait and the reply's timing count from here.
+    const double sentAt = line.wait.clock();
     Outcome outcome;
     outcome.sent = frame;
     if (!AwaitReply(command.wait, line.wait)) {
         outcome.result = Result::Abandoned;
         return outcome;
     }
-    if (!read) {
-        // The reply stays in the port until the close throws it away.
+    std::optional<RxBytes> rx = TakeInput(line.port);
+    if (!rx) {
+        // A write shows nothing of its own, not even a line that failed after its request left.
+        if (read)
+            return Failed(line, command.kind);
+        outcome.result = Result::PortError;
+        outcome.error = line.port.Error();
         line.port.Close();
-        outcome.result = Result::Written;
-        outcome.detail = WriteDetail(frame, command.ref);
+        outcome.detail = Detail(command, outcome);
         return outcome;
     }
-    std::optional<RxBytes> rx = TakeInput(line.port);
-    if (!rx)
-        return Failed(line, command.kind);
+    const std::vector<Arrival> arrivals = line.port.Arrivals();
     line.port.Close();
 
-    const auto reply = WithoutEcho(frame, std::span(rx->bytes.data(), rx->n));
+    const auto reply = WithoutEcho(command, frame, std::span(rx->bytes.data(), rx->n));
     const ReplyOutcome checked = CheckReply(reply);
-    outcome.result = ResultOf(checked.kind);
+    outcome.result = ResultOf(command, frame, reply, checked.kind);
     outcome.value = checked.value;
-    outcome.shown = ResultText(checked);
-    outcome.detail = ReadDetail(frame, *rx, reply, checked, command.ref);
+    if (read)
+        outcome.shown = ResultText(checked);
+    outcome.echo = rx->n - reply.size();
+    outcome.timing = TimingOf(arrivals, outcome.echo, rx->n, sentAt);
     outcome.received = std::move(*rx);
+    outcome.detail = Detail(command, outcome);
     return outcome;
 }

@@ -31,7 +31,26 @@ struct Command
     double wait = kReplyWait;
 };
 
-enum class Result { Value, NoAnswer, CrcError, Exception, Written, PortError, NotSent, Abandoned };
+// What came back. A read gives Value; a write's reply is Confirmed when it is the request itself,
+// as a slave confirms, and OtherReply when it has a good CRC but other contents.
+enum class Result {
+    Value,
+    Confirmed,
+    NoAnswer,
+    CrcError,
+    Exception,
+    OtherReply,
+    PortError,
+    NotSent,
+    Abandoned
+};
+
+// When the reply's first and last bytes came, in seconds after the request was sent.
+struct ReplyTiming
+{
+    double first = 0;
+    double last = 0;
+};
 
 // What a command did: what the result field shows, what went over the line, and the detail.
 struct Outcome
@@ -40,8 +59,10 @@ struct Outcome
     std::int16_t value = 0;           // Result::Value
     std::optional<std::string> shown; // the result field's new text; nothing: it stays as it was
     std::optional<TxFrame> sent;
-    RxBytes received; // a read's
-    PortError error;  // Result::PortError
+    RxBytes received;
+    std::size_t echo = 0; // received bytes that were an adapter's echo of the request
+    std::optional<ReplyTiming> timing;
+    PortError error; // Result::PortError
     std::string detail;
 };
 

@@ -2,7 +2,10 @@
 
 #include "modbus/numbers.h"
 #include "panel/detail.h"
+#include "panel/traffic_log.h"
 #include "serial/device.h"
+
+#include <cstdlib>
 
 namespace {
 
@@ -15,33 +18,45 @@ std::string OlderResult(const Panel& panel)
     return panel.RxDataText().empty() ? "" : "\nThe result shown is from an earlier command";
 }
 
-// The outcome on the panel, and the button back. A command given up by the closing window
-// touches nothing.
-void Show(Panel& panel, Row row, const Outcome& outcome)
+// The command as the window runs it: its port number, for the log, and the command itself.
+struct WindowCommand
 {
+    int portNo = 1;
+    Command command;
+};
+
+// The outcome in the log, when one is asked for, and on the panel, with the button back. A command
+// given up by the closing window touches the window no more.
+void Finish(Panel& panel, const WindowCommand& run, Outcome outcome)
+{
+    if (const char* path = std::getenv("VEK_LOG"); path && *path) {
+        const std::string line = LogLine(LocalTimestamp(), run.portNo, run.command, outcome);
+        if (const std::optional<std::string> error = AppendLog(path, line))
+            outcome.detail += "\nLog not written: " + *error;
+    }
     if (outcome.result == Result::Abandoned)
         return;
     if (outcome.shown)
         panel.SetRxData(*outcome.shown);
     panel.SetRxDetail(outcome.detail + (outcome.shown ? "" : OlderResult(panel)));
-    panel.SetCommandEnabled(row, true);
+    panel.SetCommandEnabled(run.command.kind, true);
 }
 
 // How every command begins: its button off, the port of the selectors opened with their line
-// settings. The command with the port and settings when it opened; nothing (the failure shown)
-// when it would not.
-std::optional<Command> Start(Panel& panel, Line& line, Row row)
+// settings. Nothing (the failure shown) when the port would not open.
+std::optional<WindowCommand> Start(Panel& panel, Line& line, Row row)
 {
     panel.SetCommandEnabled(row, false);
     const Selectors selectors = panel.SelectorState();
-    Command command;
-    command.kind = row;
-    command.device = DeviceForPort(PortFromSelectors(selectors)).path;
-    command.settings = SettingsFromSelectors(selectors);
-    if (!line.port.Open(command.device, command.settings)) {
+    WindowCommand run;
+    run.portNo = PortFromSelectors(selectors);
+    run.command.kind = row;
+    run.command.device = DeviceForPort(run.portNo).path;
+    run.command.settings = SettingsFromSelectors(selectors);
+    if (!line.port.Open(run.command.device, run.command.settings)) {
         const PortError error = line.port.Error();
         line.port.Close();
-        Show(panel, row, PortFailure(row, error));
+        Finish(panel, run, PortFailure(row, error));
         return std::nullopt;
     }
     // The port opens again, so an earlier "PortErr" no longer holds. A write shows nothing of its
@@ -50,24 +65,25 @@ std::optional<Command> Start(Panel& panel, Line& line, Row row)
         panel.SetRxData("");
         panel.SetRxDetail("");
     }
-    return command;
+    return run;
 }
 
-void NothingSent(Panel& panel, Line& line, Row row, const std::string& why)
+void NothingSent(Panel& panel, Line& line, const WindowCommand& run, const std::string& why)
 {
     line.port.Close();
     Outcome outcome;
-    outcome.detail = NothingSentDetail(row, why);
-    Show(panel, row, outcome);
+    outcome.detail = NothingSentDetail(run.command.kind, why);
+    Finish(panel, run, outcome);
 }
 
 // The station and the register of the row, read once the port is open; false when the command
 // sends nothing (shown, the port closed).
-bool ReadRow(Panel& panel, Line& line, Command& command)
+bool ReadRow(Panel& panel, Line& line, WindowCommand& run)
 {
+    Command& command = run.command;
     const std::optional<std::uint8_t> station = NormaliseStation(panel, command.kind);
     if (!station) {
-        NothingSent(panel, line, command.kind, kNoStation);
+        NothingSent(panel, line, run, kNoStation);
         return false;
     }
     command.station = *station;
@@ -88,24 +104,24 @@ std::optional<std::uint8_t> NormaliseStation(Panel& panel, Row row)
 
 void ReadTransaction(Panel& panel, Line& line)
 {
-    std::optional<Command> command = Start(panel, line, Row::Read);
-    if (!command || !ReadRow(panel, line, *command))
+    std::optional<WindowCommand> run = Start(panel, line, Row::Read);
+    if (!run || !ReadRow(panel, line, *run))
         return;
-    Show(panel, Row::Read, Exchange(line, *command));
+    Finish(panel, *run, Exchange(line, run->command));
 }
 
 void WriteTransaction(Panel& panel, Line& line)
 {
-    std::optional<Command> command = Start(panel, line, Row::Write);
-    if (!command || !ReadRow(panel, line, *command))
+    std::optional<WindowCommand> run = Start(panel, line, Row::Write);
+    if (!run || !ReadRow(panel, line, *run))
         return;
     // The value is read only for a register that can be written.
-    if (command->ref.AreaDigit == 4) {
+    if (run->command.ref.AreaDigit == 4) {
         const std::optional<std::array<std::uint8_t, 2>> value = EncodeValue(panel.WriteDataText());
         if (!value)
-            return NothingSent(panel, line, Row::Write,
+            return NothingSent(panel, line, *run,
                                "the value is too large a number (beyond about 1E+308)");
-        command->value = static_cast<std::uint16_t>((*value)[0] << 8 | (*value)[1]);
+        run->command.value = static_cast<std::uint16_t>((*value)[0] << 8 | (*value)[1]);
     }
-    Show(panel, Row::Write, Exchange(line, *command));
+    Finish(panel, *run, Exchange(line, run->command));
 }

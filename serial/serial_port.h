@@ -12,6 +12,14 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
+// When received bytes came in: at `time` (SteadySeconds), `total` bytes had arrived since the
+// port opened.
+struct Arrival
+{
+    double time = 0;
+    std::size_t total = 0;
+};
+
 // The few things a command needs from a serial port. Every call either does its job or returns a
 // failure and leaves the reason in Error(); nothing blocks longer than the driver needs to accept
 // eight bytes.
@@ -33,6 +41,9 @@ public:
     virtual std::optional<std::size_t> BytesWaiting() = 0;
     // Takes every waiting byte, in arrival order, zero bytes included.
     virtual std::optional<Bytes> TakeAll() = 0;
+    // When the bytes received since the open came in, as the system's receive events told it, in
+    // order; empty where the port cannot tell.
+    virtual std::vector<Arrival> Arrivals() const { return {}; }
     // Why the first failing call since the last Open failed.
     virtual PortError Error() const = 0;
 };

@@ -15,6 +15,7 @@ class FakePort : public SerialPort
 public:
     Bytes reply; // waiting to be taken after the send
     Bytes late;  // arrives between the count and the take
+    std::vector<Arrival> arrivals;
     bool failOpen = false;
     bool failSend = false;
     bool failTake = false;
@@ -59,6 +60,7 @@ public:
         late.clear();
         return std::exchange(reply, {});
     }
+    std::vector<Arrival> Arrivals() const override { return arrivals; }
     PortError Error() const override { return {PortFault::PermissionDenied, "/dev/fake", {}}; }
 
     static std::string Hex(const Bytes& bytes)

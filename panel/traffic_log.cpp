@@ -1,0 +1,122 @@
+#include "panel/traffic_log.h"
+
+#include "panel/detail.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+// A log keeps the bytes whole, up to a bound that only a babbling line reaches.
+constexpr std::size_t kLogBytes = 4096;
+
+std::string ResultWord(const Outcome& outcome)
+{
+    switch (outcome.result) {
+    case Result::Value:
+        return std::to_string(outcome.value);
+    case Result::Confirmed:
+        return "confirmed";
+    case Result::NoAnswer:
+        return "Noans";
+    case Result::CrcError:
+        return "CRCErr";
+    case Result::Exception:
+        return "CMDErr";
+    case Result::OtherReply:
+        return "other reply";
+    case Result::PortError:
+        return "PortErr";
+    case Result::NotSent:
+        return "not sent";
+    case Result::Abandoned:
+        return "given up";
+    }
+    return {};
+}
+
+} // namespace
+
+std::string LogHeader()
+{
+    return "time\tport\tdevice\tsettings\tcommand\tstation\tregister\tvalue\tsent\treceived\tresult"
+           "\treply_ms";
+}
+
+std::string LogLine(const std::string& time, int portNo, const Command& command,
+                    const Outcome& outcome)
+{
+    const bool read = command.kind == Row::Read;
+    std::string station, reference, value, sent;
+    if (outcome.sent) {
+        const TxFrame& frame = *outcome.sent;
+        station = std::to_string(frame[0]);
+        const RegisterRef& ref = command.ref;
+        reference = std::to_string(ref.AreaDigit * 10000 + ref.OffsetHi * 256 + ref.OffsetLo + 1);
+        if (!read)
+            value = std::to_string(frame[4] << 8 | frame[5]);
+        sent = Hex(frame, kLogBytes);
+    }
+    std::string timing;
+    if (outcome.timing) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.1f-%.1f", outcome.timing->first * 1000,
+                      outcome.timing->last * 1000);
+        timing = text;
+    }
+    const std::span<const std::uint8_t> received(outcome.received.bytes.data(),
+                                                 outcome.received.n);
+    const std::string fields[] = {time,
+                                  "COM" + std::to_string(portNo),
+                                  command.device,
+                                  SettingsText(command.settings),
+                                  read ? "read" : "write",
+                                  station,
+                                  reference,
+                                  value,
+                                  sent,
+                                  Hex(received, kLogBytes),
+                                  ResultWord(outcome),
+                                  timing};
+    std::string line = fields[0];
+    for (std::size_t i = 1; i < std::size(fields); ++i)
+        line += "\t" + fields[i];
+    return line;
+}
+
+std::optional<std::string> AppendLog(const std::string& path, const std::string& line)
+{
+    std::FILE* file = std::fopen(path.c_str(), "ab");
+    if (!file)
+        return path + ": " + std::strerror(errno);
+    std::fseek(file, 0, SEEK_END);
+    const bool fresh = std::ftell(file) == 0;
+    const std::string text = (fresh ? LogHeader() + "\n" : "") + line + "\n";
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const int error = errno;
+    if (std::fclose(file) != 0 || !written)
+        return path + ": " + std::strerror(written ? errno : error);
+    return std::nullopt;
+}
+
+std::string LocalTimestamp()
+{
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t seconds = system_clock::to_time_t(now);
+    const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    char withMs[40];
+    std::snprintf(withMs, sizeof withMs, "%s.%03d", text, static_cast<int>(ms));
+    return withMs;
+}
