@@ -97,10 +97,13 @@ std::string Milliseconds(double seconds)
     return text;
 }
 
-// What the received bytes mean, first line.
-std::string Meaning(const Command& command, const Outcome& outcome,
-                    std::span<const std::uint8_t> reply)
+} // namespace
+
+std::string AnswerText(const Command& command, const Outcome& outcome)
 {
+    const std::span<const std::uint8_t> counted(outcome.received.bytes.data(),
+                                                outcome.received.n);
+    const auto reply = counted.subspan(std::min(outcome.echo, counted.size()));
     const bool read = command.kind == Row::Read;
     const std::string wait = SecondsText(command.wait);
     switch (outcome.result) {
@@ -123,12 +126,15 @@ std::string Meaning(const Command& command, const Outcome& outcome,
     case Result::OtherReply:
         return "The reply is not the request sent back, as a slave confirms a write";
     case Result::PortError:
+        return PortErrorText(outcome.error);
     case Result::NotSent:
     case Result::Abandoned:
         break;
     }
     return {};
 }
+
+namespace {
 
 // A reply with a good CRC is taken as it is; the operator should still learn of a second slave or
 // a gateway answering in the station's place.
@@ -239,7 +245,7 @@ std::string Detail(const Command& command, const Outcome& outcome)
     detail += "\n" + CountedHex("Received", counted);
     if (outcome.echo > 0)
         detail += "\n(the first 8 are the adapter's echo of the request)";
-    detail += "\n" + Meaning(command, outcome, reply);
+    detail += "\n" + AnswerText(command, outcome);
     if (outcome.result == Result::CrcError)
         detail += Salvage(command, sent, reply);
     else if (outcome.result != Result::NoAnswer)

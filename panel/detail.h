@@ -20,5 +20,8 @@ std::string SecondsText(double seconds);
 // A command that sent its request: the request, the bytes both ways, what they mean, when they
 // came.
 std::string Detail(const Command& command, const Outcome& outcome);
+// The line of the detail that says what came back: "Value 42 (unsigned 42, hex 002A)", "The slave
+// confirmed the write", "No reply within 0.2 s: ...", the port's failure.
+std::string AnswerText(const Command& command, const Outcome& outcome);
 std::string PortFailureDetail(Row kind, const PortError& error);
 std::string NothingSentDetail(Row kind, const std::string& why);
