@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 namespace {
 
@@ -398,6 +400,43 @@ TEST(Selectors, ChooseThePortAndTheSettings)
         rig.Read();
         EXPECT_EQ(rig.port.log.front(), Opened(c.port, c.settings));
     }
+}
+
+TEST(TrafficLog, OneLinePerCommandUnderAHeaderAndNeverInTheWay)
+{
+    const std::string path = testing::TempDir() + "vek-traffic.log";
+    std::remove(path.c_str());
+    SetVariable("VEK_LOG", path.c_str());
+    Rig rig;
+    rig.port.reply = {0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEF};
+    rig.port.arrivals = {{rig.clock.now + 0.0118, 7}};
+    rig.Read();
+    rig.Write();
+    rig.panel.address[0] = "50001";
+    rig.Read();
+    std::ifstream file(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);)
+        lines.push_back(line.substr(line.find('\t') + 1)); // the time varies
+    const std::string port = "COM1\t" + DeviceForPort(1).path + "\t19200,N,8,1\t";
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "port\tdevice\tsettings\tcommand\tstation\tregister\tvalue\tsent\treceived"
+                         "\tresult\treply_ms",
+                         port + "read\t1\t30002\t\t01 04 00 01 00 01 60 0A\t01 04 02 00 2A 38 EF\t42"
+                                "\t11.8-11.8",
+                         port + "write\t1\t41001\t0\t01 06 03 E8 00 00 09 BA\t\tNoans\t",
+                         port + "read\t\t\t\t\t\tnot sent\t"}));
+
+    // A log that cannot be written changes nothing but the detail.
+    SetVariable("VEK_LOG", testing::TempDir().c_str()); // a directory
+    rig.port.reply = {0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEF};
+    rig.panel.address[0] = "30002";
+    rig.Read();
+    SetVariable("VEK_LOG", nullptr);
+    EXPECT_EQ(rig.panel.rxData, " 42");
+    EXPECT_NE(rig.panel.rxDetail.find("\nLog not written: " + testing::TempDir()),
+              std::string::npos)
+        << rig.panel.rxDetail;
 }
 
 TEST(DeviceForPort, IsThePathThatTheOpeningUses)
