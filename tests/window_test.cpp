@@ -9,6 +9,9 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -204,6 +207,9 @@ TEST(Window, ComOptionsNameTheirDeviceWhenTheTooltipOpens)
     qputenv("VEK_COM2", path.toLocal8Bit());
     EXPECT_EQ(tooltip(), "COM2: " + path + " (from VEK_COM2)");
     device.remove();
+    // A screen reader hears the same when it comes to the option.
+    com2->setFocus();
+    EXPECT_EQ(com2->accessibleDescription(), "COM2: " + path + " (from VEK_COM2) (no such device)");
     EXPECT_EQ(tooltip(), "COM2: " + path + " (from VEK_COM2) (no such device)");
     qunsetenv("VEK_COM2");
 }
@@ -380,6 +386,20 @@ TEST(WindowOnTheLine, ReadsAndWritesThroughTheSlave)
     EXPECT_TRUE(Find(s.window, "Rx_data")->toolTip().contains("01 06 03 E8 04 D2 8B 27"));
     EXPECT_EQ(s.ReadBack("41001"), " 1234");
     EXPECT_FALSE(s.window.Port().IsOpen());
+
+    // A right-click on the result copies the whole detail.
+    QWidget* result = Find(s.window, "Rx_data");
+    QGuiApplication::clipboard()->clear();
+    QTimer::singleShot(0, [] {
+        QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_TRUE(menu);
+        ASSERT_EQ(menu->actions().value(0)->text(), "Copy details");
+        menu->actions().value(0)->trigger();
+        menu->close();
+    });
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(4, 4), result->mapToGlobal(QPoint(4, 4)));
+    QApplication::sendEvent(result, &click);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), result->toolTip());
 }
 
 TEST(WindowOnTheLine, TheClickedPortSpeedAndParityReachTheDevice)

@@ -6,11 +6,14 @@
 #include "serial/device.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QToolTip>
@@ -169,8 +172,11 @@ void MainWindow::BuildControls()
     // Text boxes take texts of any length.
     for (QLineEdit* box : findChildren<QLineEdit*>())
         box->setMaxLength(std::numeric_limits<int>::max());
-    for (const std::string_view port : OptionGroups()[0])
+    for (const std::string_view port : OptionGroups()[0]) {
         Option(port)->installEventFilter(this);
+        QEvent enter(QEvent::Enter);
+        eventFilter(Option(port), &enter); // the accessible description from the start
+    }
 
     // Enter and Escape start nothing; only a click or the space bar on a button does.
     for (QPushButton* button : {m_tx1, m_writeCommand}) {
@@ -205,14 +211,36 @@ void MainWindow::closeEvent(QCloseEvent* event)
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     const int portNo = PortOfOption(watched->objectName().toStdString());
-    if (event->type() != QEvent::ToolTip || portNo == 0)
+    const QEvent::Type type = event->type();
+    if (portNo == 0 ||
+        (type != QEvent::ToolTip && type != QEvent::FocusIn && type != QEvent::Enter))
         return QWidget::eventFilter(watched, event);
-    // Looked up as the tooltip opens: adapters come and go while the window is open.
+    // Looked up as the tooltip opens, and as a screen reader comes to the option: adapters come
+    // and go while the window is open.
     const bool present = QFileInfo::exists(QString::fromStdString(DeviceForPort(portNo).path));
-    QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(),
-                       QString::fromStdString(PortTooltip(portNo, present)),
-                       static_cast<QWidget*>(watched));
+    const QString text = QString::fromStdString(PortTooltip(portNo, present));
+    auto* option = static_cast<QWidget*>(watched);
+    option->setAccessibleDescription(text);
+    if (type != QEvent::ToolTip)
+        return QWidget::eventFilter(watched, event);
+    QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), text, option);
     return true;
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* event)
+{
+    // A right-click on the result, or the context-menu key on a control with no menu of its own
+    // (the text boxes have theirs), offers the detail of the last command for a report.
+    const bool onResult = m_rxData->geometry().contains(event->pos());
+    if (event->reason() != QContextMenuEvent::Keyboard && !onResult)
+        return QWidget::contextMenuEvent(event);
+    QMenu menu(this);
+    QAction* copy = menu.addAction(QStringLiteral("Copy details"));
+    copy->setEnabled(!m_rxData->toolTip().isEmpty());
+    connect(copy, &QAction::triggered, this,
+            [this] { QGuiApplication::clipboard()->setText(m_rxData->toolTip()); });
+    menu.exec(onResult ? event->globalPos()
+                       : m_rxData->mapToGlobal(m_rxData->rect().bottomLeft()));
 }
 
 QPushButton* MainWindow::CommandButton(Row row) const

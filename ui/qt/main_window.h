@@ -8,6 +8,7 @@
 
 
 class QCloseEvent;
+class QContextMenuEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -37,8 +38,10 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    // Each COM option's tooltip names its device.
+    // Each COM option's tooltip and accessible description name its device.
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // "Copy details" of the result.
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void BuildControls();
