@@ -241,6 +241,7 @@ TEST(RawLine, ReadOutcomes)
         PtyAnswer answer;
         const char* shown;
         std::size_t received; // bytes counted at the end of the wait
+        Parity parity = Parity::None;
     } cases[] = {
         {"whole reply at once", {.reply = value}, " 4660", 7},
         {"bad CRC", {.reply = Corrupted(value)}, "CRCErr", 7},
@@ -253,11 +254,22 @@ TEST(RawLine, ReadOutcomes)
         // A count kept in 16 bits would read 64 KiB as nothing and 100 KiB as 36864 bytes.
         {"64 KiB of noise", {.reply = Babble(65536)}, "CRCErr", 65536},
         {"100 KiB ending in its CRC", {.reply = Babble(102400, 0x0BAD)}, " 2989", 102400},
+        // With odd or even parity the system marks receive errors and so doubles every FF.
+        {"FF FF, odd", {.reply = ValueReply(0xFFFF)}, "-1", 7, Parity::Odd},
+        {"100 KiB, 400 FF, even", {.reply = Babble(102400, 0x0BAD)}, " 2989", 102400, Parity::Even},
     };
     for (const auto& c : cases) {
         PtyPeer peer({c.answer});
         Bench b(peer.Device());
+        b.panel.selectors.Odd1 = c.parity == Parity::Odd;
+        b.panel.selectors.Even1 = c.parity == Parity::Even;
         b.Read("1", "30002");
+        // Errors marked, not dropped (IGNPAR, IGNBRK) nor signalled (BRKINT); none: as Qt left it.
+        const std::optional<termios> t = peer.LineAtLastRequest();
+        ASSERT_TRUE(t) << c.what;
+        const tcflag_t marked = c.parity == Parity::None ? 0 : INPCK | PARMRK;
+        const tcflag_t flags = INPCK | PARMRK | IGNBRK | BRKINT | ISTRIP | (marked ? IGNPAR : 0);
+        EXPECT_EQ(t->c_iflag & flags, marked) << c.what;
         EXPECT_EQ(b.panel.rxData, c.shown) << c.what << "\n" << b.panel.rxDetail;
         EXPECT_NE(b.panel.rxDetail.find("Received " + std::to_string(c.received) + " bytes"),
                   std::string::npos)

@@ -37,8 +37,9 @@ TEST(Win32SerialPort, SettingsBecomeTheDcb)
         EXPECT_FALSE(dcb.fOutxCtsFlow || dcb.fOutxDsrFlow || dcb.fDsrSensitivity || dcb.fOutX ||
                      dcb.fInX)
             << name << ": no flow control";
-        EXPECT_FALSE(dcb.fNull || dcb.fErrorChar || dcb.fAbortOnError)
-            << name << ": every byte handed over, unaltered";
+        EXPECT_FALSE(dcb.fNull || dcb.fAbortOnError) << name << ": none dropped, none stopped";
+        EXPECT_EQ(dcb.fErrorChar, c.parity != NOPARITY) << name;
+        EXPECT_EQ(dcb.ErrorChar, '?') << name << ": a byte with a parity error";
         EXPECT_EQ(dcb.fDtrControl, DTR_CONTROL_ENABLE) << name;
         EXPECT_EQ(dcb.fRtsControl, RTS_CONTROL_ENABLE) << name;
     }

@@ -2,11 +2,14 @@
 
 #include <QFileInfo>
 
+#include <utility>
+
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
 
 #include <sys/file.h>
+#include <termios.h>
 #endif
 
 namespace {
@@ -17,6 +20,21 @@ QSerialPort::Parity ParityOf(Parity parity)
            : parity == Parity::Even ? QSerialPort::EvenParity
                                     : QSerialPort::NoParity;
 }
+
+#ifdef Q_OS_UNIX
+// Qt leaves the parity of received bytes unchecked. Check it, and have each byte with a parity or
+// framing error marked in the input (PARMRK) rather than dropped (IGNPAR), for MarkedInput to
+// make it '?'; a break likewise, neither dropped (IGNBRK) nor turned into a signal (BRKINT).
+bool MarkReceiveErrors(int fd)
+{
+    termios line{};
+    if (::tcgetattr(fd, &line) != 0)
+        return false;
+    line.c_iflag |= INPCK | PARMRK;
+    line.c_iflag &= ~static_cast<tcflag_t>(IGNPAR | IGNBRK | BRKINT | ISTRIP);
+    return ::tcsetattr(fd, TCSANOW, &line) == 0;
+}
+#endif
 
 } // namespace
 
@@ -68,15 +86,23 @@ bool QtSerialPort::Open(const std::string& device, const LineSettings& settings)
     // Terminal programs (picocom, pyserial's exclusive mode) claim a line with flock() on their
     // descriptor, not with Qt's lock file; take that claim too, so that neither reads the other's
     // bytes. It goes with the descriptor when the port closes.
-    if (::flock(static_cast<int>(m_port.handle()), LOCK_EX | LOCK_NB) != 0) {
+    const int fd = static_cast<int>(m_port.handle());
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         m_port.close();
         return error == EWOULDBLOCK
                    ? Fail(PortFault::InUse)
                    : Fail(PortFault::System, QString::fromLocal8Bit(std::strerror(error)));
     }
+    m_marked = settings.parity != Parity::None;
+    if (m_marked && !MarkReceiveErrors(fd)) {
+        const int error = errno;
+        m_port.close();
+        return Fail(PortFault::System, QString::fromLocal8Bit(std::strerror(error)));
+    }
 #endif
-    // A stale byte from before this command must not count towards its reply.
+    // A stale byte from before this command must not count towards its reply; this also drops
+    // bytes that came in before the marking was on.
     m_port.clear();
     return true;
 }
@@ -85,6 +111,9 @@ void QtSerialPort::Close()
 {
     if (m_port.isOpen())
         m_port.close();
+    m_received.clear();
+    m_marks.Reset();
+    m_marked = false;
 }
 
 bool QtSerialPort::IsOpen() const
@@ -117,7 +146,16 @@ std::optional<std::size_t> QtSerialPort::BytesWaiting()
     m_port.waitForReadyRead(0);
     if (m_broken)
         return std::nullopt;
-    return static_cast<std::size_t>(m_port.bytesAvailable());
+    // Counted as they will be taken: a marked byte is one byte, not the three that mark it.
+    Fetch();
+    if (m_marks.InsideMark()) {
+        // The system queues a mark whole, so a read that cut one off left its rest waiting.
+        m_port.waitForReadyRead(0);
+        if (m_broken)
+            return std::nullopt;
+        Fetch();
+    }
+    return m_received.size();
 }
 
 std::optional<Bytes> QtSerialPort::TakeAll()
@@ -126,8 +164,19 @@ std::optional<Bytes> QtSerialPort::TakeAll()
         Fail(PortFault::NotOpen);
         return std::nullopt;
     }
+    Fetch();
+    return std::exchange(m_received, {});
+}
+
+void QtSerialPort::Fetch()
+{
     const QByteArray data = m_port.readAll();
-    return Bytes(data.begin(), data.end());
+    const std::span raw(reinterpret_cast<const std::uint8_t*>(data.constData()),
+                        static_cast<std::size_t>(data.size()));
+    if (m_marked)
+        m_marks.Decode(raw, m_received);
+    else
+        m_received.insert(m_received.end(), raw.begin(), raw.end());
 }
 
 PortError QtSerialPort::Error() const

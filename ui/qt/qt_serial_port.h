@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/marked_input.h"
 #include "serial/serial_port.h"
 
 #include <QSerialPort>
@@ -7,6 +8,7 @@
 
 // SerialPort on Qt SerialPort: 8 data bits, 1 stop bit, no flow control, modem lines untouched;
 // the line is claimed both by Qt's lock file and, on Unix, by flock() as terminal programs do.
+// With odd or even parity a byte received with a parity or framing error is taken as '?'.
 class QtSerialPort final : public SerialPort
 {
 public:
@@ -24,9 +26,15 @@ public:
 private:
     bool Fail(PortFault fault, const QString& system = {});
     void OnError(QSerialPort::SerialPortError error);
+    // Moves what Qt has read into m_received, marks decoded.
+    void Fetch();
 
     QSerialPort m_port;
     QString m_device;
     PortError m_error;
     bool m_broken = false;
+    bool m_marked = false; // receive errors come marked (parity odd or even, on Unix)
+    MarkedInput m_marks;
+    // Received bytes as they will be taken: counted by BytesWaiting, handed over by TakeAll.
+    Bytes m_received;
 };

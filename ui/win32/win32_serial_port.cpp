@@ -41,15 +41,18 @@ void FillDcb(DCB& dcb, const LineSettings& settings)
                                                    : NOPARITY;
     dcb.fParity = dcb.Parity != NOPARITY;
     dcb.fBinary = TRUE;
-    // No flow control of either kind, and every byte handed over as it came: none dropped (NUL),
-    // none replaced (parity errors), and a line error never stops the reads.
+    // A byte received with a parity error becomes '?', so that a reply through a wrong parity
+    // fails its CRC instead of passing as a value.
+    dcb.fErrorChar = dcb.fParity;
+    dcb.ErrorChar = '?';
+    // No flow control of either kind, and every other byte handed over as it came: none dropped
+    // (NUL), and a line error never stops the reads.
     dcb.fOutxCtsFlow = FALSE;
     dcb.fOutxDsrFlow = FALSE;
     dcb.fDsrSensitivity = FALSE;
     dcb.fOutX = FALSE;
     dcb.fInX = FALSE;
     dcb.fNull = FALSE;
-    dcb.fErrorChar = FALSE;
     dcb.fAbortOnError = FALSE;
     // DTR and RTS on while the port is open, as Linux raises them at every open: port-powered
     // RS-232/RS-485 converters draw their power from them.

@@ -4,7 +4,8 @@
 
 #include <windows.h>
 
-// SerialPort on a Windows COM port: 8 data bits, 1 stop bit, no flow control, DTR and RTS on.
+// SerialPort on a Windows COM port: 8 data bits, 1 stop bit, no flow control, DTR and RTS on;
+// with odd or even parity a byte received with a parity error is taken as '?'.
 class Win32SerialPort final : public SerialPort
 {
 public:
