@@ -1,5 +1,7 @@
 #include "qt_serial_port.h"
 
+#include "serial/exchange.h"
+
 #include <QFileInfo>
 
 #include <utility>
@@ -42,6 +44,13 @@ QtSerialPort::QtSerialPort()
 {
     QObject::connect(&m_port, &QSerialPort::errorOccurred, &m_port,
                      [this](QSerialPort::SerialPortError error) { OnError(error); });
+    // Bytes are dated when they reach Qt, which is when they wake the wait's event loop.
+    QObject::connect(&m_port, &QSerialPort::readyRead, &m_port, [this] {
+        const std::size_t before = m_received.size();
+        Fetch();
+        if (m_received.size() > before)
+            m_arrivals.push_back({SteadySeconds(), m_taken + m_received.size()});
+    });
 }
 
 QtSerialPort::~QtSerialPort()
@@ -114,6 +123,8 @@ void QtSerialPort::Close()
     m_received.clear();
     m_marks.Reset();
     m_marked = false;
+    m_taken = 0;
+    m_arrivals.clear();
 }
 
 bool QtSerialPort::IsOpen() const
@@ -165,7 +176,13 @@ std::optional<Bytes> QtSerialPort::TakeAll()
         return std::nullopt;
     }
     Fetch();
+    m_taken += m_received.size();
     return std::exchange(m_received, {});
+}
+
+std::vector<Arrival> QtSerialPort::Arrivals() const
+{
+    return m_arrivals;
 }
 
 void QtSerialPort::Fetch()

@@ -21,6 +21,8 @@ public:
     bool Send(std::span<const std::uint8_t> bytes) override;
     std::optional<std::size_t> BytesWaiting() override;
     std::optional<Bytes> TakeAll() override;
+    // Dated by Qt's ready-read, which wakes the wait anyway.
+    std::vector<Arrival> Arrivals() const override;
     PortError Error() const override;
 
 private:
@@ -37,4 +39,6 @@ private:
     MarkedInput m_marks;
     // Received bytes as they will be taken: counted by BytesWaiting, handed over by TakeAll.
     Bytes m_received;
+    std::size_t m_taken = 0; // bytes TakeAll handed over since the open
+    std::vector<Arrival> m_arrivals;
 };
