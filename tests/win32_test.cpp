@@ -1,13 +1,19 @@
 // What can go wrong in the Win32 front-end beyond the shared core: the line settings handed to
-// the driver, the reasons a port will not open, and the wait on the steady clock and message queue.
+// the driver, the reasons a port will not open, the wait on the steady clock and message queue,
+// and what the window hands to the clipboard and to screen readers.
+#include "main_window.h"
+#include "serial/device.h"
 #include "win32_serial_port.h"
 #include "win32_text.h"
 #include "win32_wait.h"
 
 #include <gtest/gtest.h>
+#include <oleacc.h>
 
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <optional>
 
 namespace {
 
@@ -139,6 +145,131 @@ TEST(Win32Wait, NeverEndsEarlyLetsMessagesRunAndSleeps)
 TEST(Win32Wait, ClockIsThePerformanceCounter)
 {
     EXPECT_NEAR(Win32WaitServices().clock(), Seconds(), 0.01);
+}
+
+// Stands in for the system's service of accessible names and descriptions, which wine only
+// stubs: it keeps the description set last on each window.
+struct Annotations final : IClassFactory, IAccPropServices
+{
+    std::map<HWND, std::wstring> descriptions;
+
+    HRESULT WINAPI QueryInterface(REFIID iid, void** out) override
+    {
+        *out = iid == IID_IClassFactory ? static_cast<void*>(static_cast<IClassFactory*>(this))
+                                        : static_cast<IAccPropServices*>(this);
+        return S_OK;
+    }
+    ULONG WINAPI AddRef() override { return 1; }
+    ULONG WINAPI Release() override { return 1; }
+    HRESULT WINAPI CreateInstance(IUnknown*, REFIID iid, void** out) override
+    {
+        return QueryInterface(iid, out);
+    }
+    HRESULT WINAPI LockServer(BOOL) override { return S_OK; }
+    HRESULT WINAPI SetHwndPropStr(HWND hwnd, DWORD, DWORD, MSAAPROPID prop, LPCWSTR text) override
+    {
+        if (prop == PROPID_ACC_DESCRIPTION)
+            descriptions[hwnd] = text;
+        return S_OK;
+    }
+    // clang-format off
+#define UNUSED(method, ...) HRESULT WINAPI method(__VA_ARGS__) override { return E_NOTIMPL; }
+    UNUSED(SetPropValue, const BYTE*, DWORD, MSAAPROPID, VARIANT)
+    UNUSED(SetPropServer, const BYTE*, DWORD, const MSAAPROPID*, int, IAccPropServer*, AnnoScope)
+    UNUSED(ClearProps, const BYTE*, DWORD, const MSAAPROPID*, int)
+    UNUSED(SetHwndProp, HWND, DWORD, DWORD, MSAAPROPID, VARIANT)
+    UNUSED(SetHwndPropServer, HWND, DWORD, DWORD, const MSAAPROPID*, int, IAccPropServer*, AnnoScope)
+    UNUSED(ClearHwndProps, HWND, DWORD, DWORD, const MSAAPROPID*, int)
+    UNUSED(ComposeHwndIdentityString, HWND, DWORD, DWORD, BYTE**, DWORD*)
+    UNUSED(DecomposeHwndIdentityString, const BYTE*, DWORD, HWND*, DWORD*, DWORD*)
+    UNUSED(SetHmenuProp, HMENU, DWORD, MSAAPROPID, VARIANT)
+    UNUSED(SetHmenuPropStr, HMENU, DWORD, MSAAPROPID, LPCWSTR)
+    UNUSED(SetHmenuPropServer, HMENU, DWORD, const MSAAPROPID*, int, IAccPropServer*, AnnoScope)
+    UNUSED(ClearHmenuProps, HMENU, DWORD, const MSAAPROPID*, int)
+    UNUSED(ComposeHmenuIdentityString, HMENU, DWORD, BYTE**, DWORD*)
+    UNUSED(DecomposeHmenuIdentityString, const BYTE*, DWORD, HMENU*, DWORD*)
+#undef UNUSED
+    // clang-format on
+};
+
+// The clipboard's text; nothing when it holds none.
+std::optional<std::wstring> Clipboard()
+{
+    std::optional<std::wstring> text;
+    if (!OpenClipboard(nullptr))
+        return text;
+    if (const HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        text = static_cast<const wchar_t*>(GlobalLock(data));
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
+// Needs a display: wine_end_to_end runs it; without one it is skipped. Last in this file, as the
+// window's end leaves a quit message behind.
+TEST(Win32Window, CopiesDetailsAndDescribesComOptions)
+{
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    Annotations annotations;
+    DWORD cookie = 0;
+    ASSERT_EQ(CoRegisterClassObject(CLSID_AccPropServices,
+                                    static_cast<IClassFactory*>(&annotations), CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+    // COM1 is a file that is there, then is not.
+    wchar_t temp[MAX_PATH];
+    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+    const std::string device = Narrow(temp) + "vek-com1";
+    CloseHandle(
+        CreateFileW(Wide(device).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    _putenv_s("VEK_COM1", device.c_str());
+
+    MainWindow window(GetModuleHandleW(nullptr));
+    if (!window.Window())
+        GTEST_SKIP() << "no display";
+    const auto item = [&](const char* name) {
+        return GetDlgItem(window.Window(), kFirstControlId + ControlIndex(name));
+    };
+    EXPECT_EQ(Narrow(annotations.descriptions[item("Com1")]), PortTooltip(1, true));
+    DeleteFileW(Wide(device).c_str());
+    SendMessageW(window.Window(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(item("Com1")), BN_SETFOCUS),
+                 reinterpret_cast<LPARAM>(item("Com1")));
+    EXPECT_EQ(Narrow(annotations.descriptions[item("Com1")]), PortTooltip(1, false));
+
+    window.Show(SW_SHOWNORMAL);
+    RECT result{}, button{};
+    GetWindowRect(item("Rx_data"), &result);
+    GetWindowRect(item("TX1"), &button);
+    const LPARAM onResult = MAKELPARAM(result.left + 2, result.top + 2);
+    const LPARAM onButton = MAKELPARAM(button.left + 2, button.top + 2);
+    const struct
+    {
+        const char* how;
+        LPARAM at;
+        const char* detail;
+        std::optional<std::wstring> copied;
+    } cases[] = {
+        {"right-click on the result, no detail yet", onResult, "", {}},
+        {"right-click on the result", onResult, "Read\nA", L"Read\r\nA"},
+        {"context-menu key", -1, "Write", L"Write"},
+        {"right-click on a button", onButton, "Read", {}},
+    };
+    for (const auto& c : cases) {
+        OpenClipboard(nullptr);
+        EmptyClipboard();
+        CloseClipboard();
+        window.SetRxDetail(c.detail);
+        // For the menu's own loop: the item's mnemonic, then Escape for a menu still open.
+        PostMessageW(window.Window(), WM_CHAR, L'c', 0);
+        PostMessageW(window.Window(), WM_KEYDOWN, VK_ESCAPE, 0);
+        SendMessageW(window.Window(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window.Window()),
+                     c.at);
+        for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) {
+        }
+        EXPECT_EQ(Clipboard(), c.copied) << c.how;
+    }
+    CoRevokeClassObject(cookie);
 }
 
 } // namespace

@@ -18,7 +18,6 @@ namespace {
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 // Tooltips as wide as the window at most; the line detail breaks at its own line ends.
 constexpr int kTipWidth = kClientWidth;
-constexpr int kTipShowMs = 30000;
 
 // The row's member of an indexed family: Stno1_0 on the read row.
 std::string RowName(const char* family, Row row)
@@ -49,11 +48,13 @@ MainWindow::MainWindow(HINSTANCE instance) : m_commands(*this, m_port, Win32Wait
     if (!m_window)
         return;
     CreateControls(m_window, instance);
-    CreateTooltips(instance);
+    m_tooltip = CreateTooltips(m_window, instance);
     for (const std::string_view selected : StartSelection())
         OnOption(selected);
     Place(static_cast<int>(GetDpiForWindow(m_window)));
-    Annotate();
+    m_accessibility = CreateAccessibility(m_window);
+    for (const std::string_view port : OptionGroups()[0])
+        PortTip(Item(port), PortOfOption(port));
     m_lastFocus = Item("Address_0");
     SetKeyboardWindow(m_window);
 }
@@ -75,39 +76,6 @@ void MainWindow::Show(int how)
     ShowWindow(m_window, how);
     UpdateWindow(m_window);
     SetFocus(m_lastFocus);
-}
-
-void MainWindow::CreateTooltips(HINSTANCE instance)
-{
-    m_tooltip =
-        CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
-                        WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
-                        CW_USEDEFAULT, CW_USEDEFAULT, m_window, nullptr, instance, nullptr);
-    SendMessageW(m_tooltip, TTM_SETDELAYTIME, TTDT_AUTOPOP, kTipShowMs);
-    // The result's tool comes first; its text is empty, and so hidden, until a command ends.
-    TOOLINFOW result = Tool(m_window, Item("Rx_data"), L"");
-    SendMessageW(m_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&result));
-    // A COM option looks its device up when its tooltip opens: adapters come and go.
-    for (const std::string_view port : OptionGroups()[0]) {
-        TOOLINFOW tool = Tool(m_window, Item(port), LPSTR_TEXTCALLBACKW);
-        SendMessageW(m_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-    }
-}
-
-// Screen readers name an edit box after the label just before it in z-order, which here is
-// the keyboard order instead; so the names are set on the boxes themselves.
-void MainWindow::Annotate()
-{
-    if (FAILED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IAccPropServices,
-                                reinterpret_cast<void**>(&m_accessibility)))) {
-        m_accessibility = nullptr;
-        return;
-    }
-    for (const Control& c : Layout())
-        if (const char* name = AccessibleName(c.name))
-            m_accessibility->SetHwndPropStr(Item(c.name), OBJID_CLIENT, CHILDID_SELF,
-                                            PROPID_ACC_NAME, Wide(name).c_str());
 }
 
 void MainWindow::Place(int dpi)
@@ -185,11 +153,20 @@ LRESULT MainWindow::Handle(UINT message, WPARAM w, LPARAM l)
         const Control* c = ControlOf(reinterpret_cast<HWND>(info->hdr.idFrom));
         if (info->hdr.hwndFrom != m_tooltip || info->hdr.code != TTN_GETDISPINFOW || !c)
             return 0;
-        const int portNo = PortOfOption(c->name);
-        if (portNo == 0)
-            return 0;
-        m_tipText = Wide(PortTooltip(portNo, PortPresent(portNo)));
-        info->lpszText = m_tipText.data();
+        if (const int portNo = PortOfOption(c->name))
+            info->lpszText = PortTip(reinterpret_cast<HWND>(info->hdr.idFrom), portNo);
+        return 0;
+    }
+    case WM_CONTEXTMENU: {
+        // A right-click on the result, or the context-menu key on a control with no menu of its
+        // own (the edit boxes keep theirs and never pass it on), offers the detail for a report.
+        RECT result{};
+        GetWindowRect(Item("Rx_data"), &result);
+        POINT at{static_cast<short>(LOWORD(l)), static_cast<short>(HIWORD(l))};
+        const bool key = at.x == -1 && at.y == -1;
+        if (!key && !PtInRect(&result, at))
+            break;
+        OfferCopyDetails(m_window, key ? POINT{result.left, result.bottom} : at, m_rxDetail);
         return 0;
     }
     case WM_CTLCOLORSTATIC: {
@@ -225,13 +202,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM w, LPARAM l)
         DestroyWindow(m_window);
         return 0;
     case WM_DESTROY:
-        // A later window could get these handles, and with them the names.
-        if (m_accessibility)
-            for (const Control& c : Layout()) {
-                const MSAAPROPID props[] = {PROPID_ACC_NAME, PROPID_ACC_DESCRIPTION};
-                m_accessibility->ClearHwndProps(Item(c.name), OBJID_CLIENT, CHILDID_SELF, props,
-                                                std::size(props));
-            }
+        ForgetAccessibility(m_accessibility, m_window);
         PostQuitMessage(0);
         return 0;
     case WM_NCDESTROY:
@@ -254,7 +225,18 @@ void MainWindow::OnCommand(HWND control, int code)
         const bool keyboardFocus = code == BN_SETFOCUS && GetKeyState(VK_LBUTTON) >= 0;
         if (code == BN_CLICKED || code == BN_DOUBLECLICKED || keyboardFocus)
             OnOption(c.name);
+        if (const int portNo = PortOfOption(c.name); portNo && code == BN_SETFOCUS)
+            PortTip(control, portNo);
     }
+}
+
+// A COM option's tooltip, looked up now: adapters come and go. Its accessible description says
+// the same, for a screen reader that comes to it.
+wchar_t* MainWindow::PortTip(HWND option, int portNo)
+{
+    m_tipText = Wide(PortTooltip(portNo, PortPresent(portNo)));
+    Describe(m_accessibility, option, m_tipText);
+    return m_tipText.data();
 }
 
 void MainWindow::OnOption(std::string_view name)
@@ -326,12 +308,10 @@ void MainWindow::SetRxData(const std::string& text)
 
 void MainWindow::SetRxDetail(const std::string& detail)
 {
-    const std::wstring text = Wide(detail);
-    TOOLINFOW tool = Tool(m_window, Item("Rx_data"), text.c_str());
+    m_rxDetail = Wide(detail);
+    TOOLINFOW tool = Tool(m_window, Item("Rx_data"), m_rxDetail.c_str());
     SendMessageW(m_tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
-    if (m_accessibility)
-        m_accessibility->SetHwndPropStr(Item("Rx_data"), OBJID_CLIENT, CHILDID_SELF,
-                                        PROPID_ACC_DESCRIPTION, text.c_str());
+    Describe(m_accessibility, Item("Rx_data"), m_rxDetail);
 }
 
 void MainWindow::SetCommandEnabled(Row row, bool enabled)

@@ -47,12 +47,11 @@ public:
 private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l);
     LRESULT Handle(UINT message, WPARAM w, LPARAM l);
-    void CreateTooltips(HINSTANCE instance);
-    void Annotate();
     void Place(int dpi);
     void Restack();
     void OnCommand(HWND control, int code);
     void OnOption(std::string_view name);
+    wchar_t* PortTip(HWND option, int portNo);
     const Control* ControlOf(HWND control) const;
     HWND Item(std::string_view name) const;
     bool IsOn(std::string_view option) const;
@@ -65,6 +64,7 @@ private:
     HWND m_focusMovedTo = nullptr; // where the focus went when the running command's button greyed
     std::map<std::pair<long, int>, HFONT> m_fonts; // by hundredths of a point and weight
     std::wstring m_tipText;                        // the COM option tooltip on show
+    std::wstring m_rxDetail;                       // the result's, for "Copy details"
     IAccPropServices* m_accessibility = nullptr;
     bool m_comInitialised = false;
 };

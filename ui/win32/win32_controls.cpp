@@ -5,11 +5,44 @@
 #include "win32_ids.h"
 #include "win32_text.h"
 
+#include <oleacc.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string_view>
 
 namespace {
+
+constexpr int kTipShowMs = 30000;
+
+HWND Item(HWND parent, std::string_view name)
+{
+    return GetDlgItem(parent, kFirstControlId + ControlIndex(name));
+}
+
+// Plain text with Windows' line ends, for any program it is pasted into.
+void CopyText(HWND owner, const std::wstring& text)
+{
+    std::wstring lines;
+    for (const wchar_t c : text)
+        lines += c == L'\n' ? L"\r\n" : std::wstring(1, c);
+    const std::size_t bytes = (lines.size() + 1) * sizeof(wchar_t);
+    const HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (!memory)
+        return;
+    std::memcpy(GlobalLock(memory), lines.c_str(), bytes);
+    GlobalUnlock(memory);
+    // The clipboard owns the memory once it has taken it.
+    if (!OpenClipboard(owner)) {
+        GlobalFree(memory);
+        return;
+    }
+    EmptyClipboard();
+    if (!SetClipboardData(CF_UNICODETEXT, memory))
+        GlobalFree(memory);
+    CloseClipboard();
+}
 
 // The window class, styles and extended styles of each kind of control. The dialog manager
 // walks the controls in z-order: Tab to the next WS_TABSTOP, the arrow keys within a run that
@@ -84,6 +117,68 @@ TOOLINFOW Tool(HWND owner, HWND control, const wchar_t* text)
     tool.uId = reinterpret_cast<UINT_PTR>(control);
     tool.lpszText = const_cast<wchar_t*>(text);
     return tool;
+}
+
+HWND CreateTooltips(HWND parent, HINSTANCE instance)
+{
+    const HWND tooltip =
+        CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                        WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, parent, nullptr, instance, nullptr);
+    SendMessageW(tooltip, TTM_SETDELAYTIME, TTDT_AUTOPOP, kTipShowMs);
+    // The result's tool comes first; its text is empty, and so hidden, until a command ends.
+    TOOLINFOW result = Tool(parent, Item(parent, "Rx_data"), L"");
+    SendMessageW(tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&result));
+    // A COM option looks its device up when its tooltip opens: adapters come and go.
+    for (const std::string_view port : OptionGroups()[0]) {
+        TOOLINFOW tool = Tool(parent, Item(parent, port), LPSTR_TEXTCALLBACKW);
+        SendMessageW(tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+    return tooltip;
+}
+
+// Screen readers name an edit box after the label just before it in z-order, which here is
+// the keyboard order instead; so the names are set on the boxes themselves.
+IAccPropServices* CreateAccessibility(HWND parent)
+{
+    IAccPropServices* accessibility = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IAccPropServices, reinterpret_cast<void**>(&accessibility))))
+        return nullptr;
+    for (const Control& c : Layout())
+        if (const char* name = AccessibleName(c.name))
+            accessibility->SetHwndPropStr(Item(parent, c.name), OBJID_CLIENT, CHILDID_SELF,
+                                          PROPID_ACC_NAME, Wide(name).c_str());
+    return accessibility;
+}
+
+void Describe(IAccPropServices* accessibility, HWND control, const std::wstring& text)
+{
+    if (accessibility)
+        accessibility->SetHwndPropStr(control, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_DESCRIPTION,
+                                      text.c_str());
+}
+
+void ForgetAccessibility(IAccPropServices* accessibility, HWND parent)
+{
+    if (!accessibility)
+        return;
+    const MSAAPROPID props[] = {PROPID_ACC_NAME, PROPID_ACC_DESCRIPTION};
+    for (const Control& c : Layout())
+        accessibility->ClearHwndProps(Item(parent, c.name), OBJID_CLIENT, CHILDID_SELF, props,
+                                      std::size(props));
+}
+
+void OfferCopyDetails(HWND owner, POINT at, const std::wstring& detail)
+{
+    constexpr UINT kCopy = 1;
+    const HMENU menu = CreatePopupMenu();
+    AppendMenuW(menu, MF_STRING | (detail.empty() ? MF_GRAYED : 0u), kCopy, L"&Copy details");
+    const UINT picked = static_cast<UINT>(
+        TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, owner, nullptr));
+    DestroyMenu(menu);
+    if (picked == kCopy)
+        CopyText(owner, detail);
 }
 
 // Asked without opening the port: an open can pulse the modem lines, and fails anyway while
