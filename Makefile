@@ -104,11 +104,11 @@ test: build
 	$(CTEST)
 	$(MAKE) --no-print-directory test-package test-windows test-asan test-fuzz
 
-# $(BUILD)/vek-sample_<version>_<arch>.deb (see packaging/): the program and its compressed
-# manual page and changelog are all it needs built.
+# $(BUILD)/vek-sample_<version>_<arch>.deb (see packaging/): the two programs and the compressed
+# manual pages and changelog are all it needs built.
 package: deps-package
 	$(CONFIGURE)
-	cmake --build $(BUILD) -j $(JOBS) --target vek-sample compressed_docs
+	cmake --build $(BUILD) -j $(JOBS) --target vek-sample vek-cli compressed_docs
 	rm -f $(BUILD)/vek-sample_*.deb
 	cd $(BUILD) && cpack
 

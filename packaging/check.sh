@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks the package `make package` built: the validators on its menu entry, AppStream data,
-# manual page and the package itself; that Depends covers the Qt libraries really linked; that
-# it holds exactly the program and its data; and that its program starts under a virtual X
-# server (started and stopped here) and shows its window with the icon.
+# manual pages and the package itself; that Depends covers the Qt libraries really linked; that
+# it holds exactly the programs and their data; that vek-cli runs; and that vek-sample starts
+# under a virtual X server (started and stopped here) and shows its window with the icon.
 #
 #   packaging/check.sh build/vek-sample_<version>_<arch>.deb
 set -euo pipefail
@@ -27,8 +27,9 @@ root=$tmp/root
 dpkg-deb -x "$deb" "$root"
 version=$(dpkg-deb -f "$deb" Version)
 
-# The program and its data, nothing of the tests, the benchmark or the demo slave.
+# The programs and their data, nothing of the tests, the benchmark or the demo slave.
 diff -u <(sort <<EOF_FILES
+usr/bin/vek-cli
 usr/bin/vek-sample
 usr/share/applications/$id.desktop
 usr/share/doc/vek-sample/changelog.gz
@@ -37,6 +38,7 @@ usr/share/doc/vek-sample/manual.md
 usr/share/icons/hicolor/256x256/apps/$id.png
 usr/share/icons/hicolor/48x48/apps/$id.png
 usr/share/icons/hicolor/scalable/apps/$id.svg
+usr/share/man/man1/vek-cli.1.gz
 usr/share/man/man1/vek-sample.1.gz
 usr/share/metainfo/$id.metainfo.xml
 EOF_FILES
@@ -47,8 +49,10 @@ out=$(desktop-file-validate "$root/usr/share/applications/$id.desktop") && [ -z 
 out=$(appstreamcli validate --no-net "$root/usr/share/metainfo/$id.metainfo.xml") ||
     fail "AppStream data: $out"
 lintian --fail-on error,warning "$deb" 2>/dev/null || fail "lintian: $(lintian "$deb" 2>&1)"
-out=$(MANWIDTH=80 man --warnings=w -E UTF-8 -l "$root/usr/share/man/man1/vek-sample.1.gz" 2>&1 \
-    >/dev/null) && [ -z "$out" ] || fail "manual page: $out"
+for page in vek-sample vek-cli; do
+    out=$(MANWIDTH=80 man --warnings=w -E UTF-8 -l "$root/usr/share/man/man1/$page.1.gz" 2>&1 \
+        >/dev/null) && [ -z "$out" ] || fail "manual page $page: $out"
+done
 
 # The manual page sends the reader to the operator's manual; it must be where it says.
 grep -q '/usr/share/doc/vek\\-sample/manual.md' <(zcat "$root/usr/share/man/man1/vek-sample.1.gz") ||
@@ -64,12 +68,19 @@ grep -q "<release version=\"$version\"" "$root/usr/share/metainfo/$id.metainfo.x
     fail "metainfo has no release $version"
 
 depends=$(dpkg-deb -f "$deb" Depends)
-qt_libs=$(objdump -p "$root/usr/bin/vek-sample" | awk '$1 == "NEEDED" && $2 ~ /^libQt6/ {print $2}')
-[ -n "$qt_libs" ] || fail "vek-sample links no Qt library?"
-for lib in $qt_libs; do
-    owner=$(dpkg -S "*/$lib" | head -n 1 | cut -d: -f1)
-    grep -qE "(^|, )$owner( |,|$)" <<<"$depends" || fail "Depends lacks $owner ($lib): $depends"
+for program in vek-sample vek-cli; do
+    qt_libs=$(objdump -p "$root/usr/bin/$program" |
+        awk '$1 == "NEEDED" && $2 ~ /^libQt6/ {print $2}')
+    [ -n "$qt_libs" ] || fail "$program links no Qt library?"
+    for lib in $qt_libs; do
+        owner=$(dpkg -S "*/$lib" | head -n 1 | cut -d: -f1)
+        grep -qE "(^|, )$owner( |,|$)" <<<"$depends" || fail "Depends lacks $owner ($lib): $depends"
+    done
 done
+
+# vek-cli runs without a display.
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/vek-cli" --help) &&
+    grep -q '^usage: vek-cli read PORT REF' <<<"$out" || fail "vek-cli --help: $out"
 
 Xvfb -displayfd 5 -nolisten tcp -screen 0 800x600x24 5>"$tmp/display" 2>"$tmp/xvfb.log" &
 xvfb=$!

@@ -17,7 +17,8 @@ constexpr int kPollMs = 10; // how soon the thread notices that it should stop
 
 } // namespace
 
-PtyPeer::PtyPeer(std::vector<PtyAnswer> script) : m_script(std::move(script))
+PtyPeer::PtyPeer(std::vector<PtyAnswer> script, PtyResponder responder)
+    : m_script(std::move(script)), m_responder(std::move(responder))
 {
     termios raw{};
     cfmakeraw(&raw);
@@ -25,6 +26,9 @@ PtyPeer::PtyPeer(std::vector<PtyAnswer> script) : m_script(std::move(script))
     if (openpty(&m_master, &m_slave, name, &raw, nullptr) != 0)
         throw std::runtime_error("openpty failed");
     m_device = name;
+    // A program the test starts must not hold the far end open: its close would not hang up.
+    fcntl(m_master, F_SETFD, FD_CLOEXEC);
+    fcntl(m_slave, F_SETFD, FD_CLOEXEC);
     // Never block the thread on a full line: a babbling answer waits for room in poll().
     fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
     m_thread = std::thread([this] { Run(); });
@@ -73,9 +77,9 @@ void PtyPeer::Schedule(const Bytes& request)
     if (tcgetattr(m_slave, &line) == 0)
         m_line = line;
     const std::size_t index = m_requests++;
-    if (index >= m_script.size())
+    if (!m_responder && index >= m_script.size())
         return;
-    const PtyAnswer& a = m_script[index];
+    const PtyAnswer a = m_responder ? m_responder(request, line) : m_script[index];
     auto due = std::chrono::steady_clock::now() + a.delay;
     if (a.hangUp) {
         m_pending.push_back({due, {}, true});

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -23,13 +24,16 @@ struct PtyAnswer
     bool hangUp = false;                // after the delay, close the far end instead of answering
 };
 
+// Answers a request by its bytes and the line settings the opener set, in place of a script.
+using PtyResponder = std::function<PtyAnswer(const Bytes& request, const termios& line)>;
+
 // A raw scripted device on a fresh pseudo-terminal: answer i goes to request i, requests past
 // the script get no answer. Device() is the path the program under test opens. The peer holds
 // that side open too, so its own end never reads EIO while the program has the port closed.
 class PtyPeer
 {
 public:
-    explicit PtyPeer(std::vector<PtyAnswer> script = {});
+    explicit PtyPeer(std::vector<PtyAnswer> script = {}, PtyResponder responder = {});
     ~PtyPeer();
     PtyPeer(const PtyPeer&) = delete;
     PtyPeer& operator=(const PtyPeer&) = delete;
@@ -60,6 +64,7 @@ private:
     int m_slave = -1;
     std::string m_device;
     std::vector<PtyAnswer> m_script;
+    PtyResponder m_responder;
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;

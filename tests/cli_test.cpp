@@ -1,0 +1,201 @@
+// vek-cli as a script runs it: argument lines against the demo slave and scripted devices on
+// pseudo-terminals, with their output and exit status.
+#include "modbus/frame_codec.h"
+#include "pty_peer.h"
+#include "slave_process.h"
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+
+#include <csignal>
+#include <map>
+#include <sstream>
+
+namespace {
+
+struct Ran
+{
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs vek-cli on an argument line; $NAME words stand for devices.
+Ran Cli(const std::string& line, const std::map<std::string, std::string>& devices,
+        QProcess& process)
+{
+    QStringList args;
+    std::istringstream words(line);
+    for (std::string word; words >> word;)
+        args << QString::fromStdString(devices.contains(word) ? devices.at(word) : word);
+    if (devices.contains("$S")) {
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.insert("VEK_COM1", QString::fromStdString(devices.at("$S")));
+        process.setProcessEnvironment(env);
+    }
+    process.start(VEK_CLI, args);
+    process.waitForFinished(30000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput().toStdString(),
+            process.readAllStandardError().toStdString()};
+}
+
+Bytes WithCrc(Bytes bytes)
+{
+    const Crc crc = Crc16(bytes);
+    bytes.insert(bytes.end(), {crc.CrcLo, crc.CrcHi});
+    return bytes;
+}
+
+struct Case
+{
+    std::string line;
+    int status;
+    std::string out; // stdout contains it
+    std::string err; // stderr contains it
+};
+
+// $S is the demo slave (also COM1); $Q a device that stays silent: the lines refused hand it
+// nothing.
+TEST(Cli, ArgumentLines)
+{
+    const SlaveProcess slave;
+    const PtyPeer quiet;
+    const std::map<std::string, std::string> devices{{"$S", slave.Device()},
+                                                     {"$Q", quiet.Device()}};
+    const std::string json =
+        R"j({"command":"read","outcome":"value","port":")j" + slave.Device() +
+        R"j(","speed":19200,"parity":"none","station":1,"ref":30002,"wait":0.2,"shown":" 42",)j"
+        R"j("value":42,"unsigned":42,"sent":"01 04 00 01 00 01 60 0A",)j"
+        R"j("received":"01 04 02 00 2A 38 EF","received_count":7,)j";
+    const Case cases[] = {
+        {"read $S 30002", 0, " 42\n", ""},
+        {"read COM1 &H7532 --station &H1", 0, " 42\n", ""},
+        {"read $S 30003 --speed 9600 --parity even --wait 0.3", 0, "-2\n", ""},
+        {"read $S 30100", 3, "CMDErr\n", ""},
+        {"read $S 30002 --station 2", 1, "Noans\n", ""},
+        {"read $S 30002 -v", 0, "Received 7 bytes: 01 04 02 00 2A 38 EF\nValue 42 (unsigned 42",
+         ""},
+        {"read $S 30002 --json", 0, json, ""},
+        {"write $S 40010 70000", 0, "Sent 01 06 00 09 11 70 54 7C\nThe slave confirmed the write\n",
+         ""},
+        {"read $S 40010", 0, " 4464\n", ""},
+        {"write $S 49999 -1", 3, "The slave refused the write: exception 02 Illegal data address",
+         ""},
+        {"read /dev/vek-none 30002", 4, "PortErr\n", "vek-cli: /dev/vek-none: no such device\n"},
+        {"scan /dev/vek-none", 4, "", "stopped, the port failed: /dev/vek-none: no such device"},
+        {"--help", 0, "usage: vek-cli read PORT REF", ""},
+        {"", 64, "", "a command is needed"},
+        {"frob $Q", 64, "", "unknown command frob"},
+        {"read $Q", 64, "", "read needs PORT and REF"},
+        {"write $Q 40001", 64, "", "write needs PORT, REF and VALUE"},
+        {"read $Q 30002 extra", 64, "", "unexpected argument extra"},
+        {"read $Q 30002 --frob", 64, "", "unknown option --frob for read"},
+        {"read $Q 30002 --all", 64, "", "unknown option --all for read"},
+        {"read $Q abc", 64, "", "REF is not a number"},
+        {"read $Q 50001", 64, "", "neither an input register"},
+        {"read $Q 1E400", 64, "", "REF is too large a number"},
+        {"write $Q 30002 1", 64, "", "not a holding register"},
+        {"write $Q 40001 1E400", 64, "", "VALUE is too large a number"},
+        {"read $Q 30002 --station 3E10", 64, "", "--station names no station"},
+        {"read $Q 30002 --station x", 64, "", "--station is not a number"},
+        {"read $Q 30002 --speed 1200", 64, "", "9600, 19200 or 38400, not '1200'"},
+        {"read $Q 30002 --parity=mark", 64, "", "none, odd or even, not 'mark'"},
+        {"read $Q 30002 -v=1", 64, "", "-v takes no value"},
+        {"read $Q 30002 --wait", 64, "", "--wait needs a value"},
+        {"read $Q 30002 --wait 0", 64, "", "--wait takes seconds above 0"},
+        {"scan $Q --stations 9-3", 64, "", "from the first station to the last"},
+        {"scan $Q --speeds 9600,", 64, "", "not ''"},
+        {"scan $Q --ref 20001", 64, "", "neither an input register"},
+    };
+    for (const Case& c : cases) {
+        QProcess process;
+        const Ran ran = Cli(c.line, devices, process);
+        EXPECT_EQ(ran.status, c.status) << c.line << "\n" << ran.out << ran.err;
+        EXPECT_NE(ran.out.find(c.out), std::string::npos) << c.line << "\n" << ran.out;
+        EXPECT_NE(ran.err.find(c.err), std::string::npos) << c.line << "\n" << ran.err;
+        if (c.status == 64) {
+            EXPECT_TRUE(ran.out.empty() && std::count(ran.err.begin(), ran.err.end(), '\n') == 1)
+                << c.line << "\n"
+                << ran.out << ran.err;
+        }
+    }
+    EXPECT_TRUE(quiet.Heard().empty());
+}
+
+// A device that answers 42 to station 7 at 9600 bit/s with odd parity only (a pseudo-terminal
+// keeps the speed and PARODD its opener set), garbles every answer at 38400, and is silent else.
+PtyAnswer Picky(const Bytes& request, const termios& line)
+{
+    if (cfgetispeed(&line) == B38400)
+        return {.reply = {0x07, 0x04, 0x02}};
+    if (request[0] == 7 && cfgetispeed(&line) == B9600 && (line.c_cflag & PARODD))
+        return {.reply = WithCrc({0x07, 0x04, 0x02, 0x00, 0x2A})};
+    return {};
+}
+
+TEST(Cli, Scans)
+{
+    const std::string garbled = ", but not correctly (station 6: The last two bytes are not the "
+                                "CRC of the rest)\n";
+    const std::string found = "station 7, 9600 odd: Value 42 (unsigned 42, hex 002A)\n";
+    const struct
+    {
+        std::string line;
+        int status;
+        std::string out; // all of stdout
+        std::string err;
+        std::size_t tries;
+    } cases[] = {
+        // The most common settings first, the first device ends it.
+        {"scan $R --stations 6-7 --ref 30002 --wait 0.05", 0,
+         "something answers at 38400 none" + garbled + "something answers at 38400 even" + garbled +
+             found,
+         "tried 16 of 18", 16},
+        {"scan $R --stations 6-8 --speeds 38400,9600 --parities odd --ref 30002 --all --wait 0.05",
+         0, "something answers at 38400 odd" + garbled + found, "1 device found", 6},
+        {"scan $R --stations 6 --speeds 38400 --parities none --wait 0.05", 2,
+         "something answers at 38400 none" + garbled, "never correctly", 1},
+        {"scan $R --stations 1-2 --speeds 9600 --parities none,even --wait 0.05", 1, "",
+         "tried 4 of 4", 4},
+    };
+    for (const auto& c : cases) {
+        const PtyPeer picky({}, Picky);
+        QProcess process;
+        const Ran ran = Cli(c.line, {{"$R", picky.Device()}}, process);
+        EXPECT_EQ(ran.status, c.status) << c.line << "\n" << ran.err;
+        EXPECT_EQ(ran.out, c.out) << c.line;
+        EXPECT_NE(ran.err.find(c.err), std::string::npos) << c.line << "\n" << ran.err;
+        EXPECT_EQ(picky.Heard().size(), 8 * c.tries) << c.line;
+    }
+}
+
+TEST(Cli, AScanEndsWithWhatItFoundWhenThePortFailsOrOnCtrlC)
+{
+    // The far end goes at the second request: the port fails during that wait.
+    int requests = 0;
+    const PtyPeer goes({}, [&](const Bytes& request, const termios&) {
+        return ++requests == 1 ? PtyAnswer{.reply = WithCrc({request[0], 0x83, 0x02})}
+                               : PtyAnswer{.delay = std::chrono::milliseconds(20), .hangUp = true};
+    });
+    QProcess process;
+    Ran ran = Cli("scan $G --all", {{"$G", goes.Device()}}, process);
+    EXPECT_EQ(ran.status, 4);
+    EXPECT_EQ(ran.out, "station 1, 19200 none: Exception 02: Illegal data address\n");
+    EXPECT_NE(ran.err.find("tried 2 of 2223"), std::string::npos) << ran.err;
+    EXPECT_NE(ran.err.find("stopped, the port failed"), std::string::npos) << ran.err;
+
+    const SlaveProcess slave;
+    QProcess scan;
+    scan.start(VEK_CLI, {"scan", QString::fromStdString(slave.Device()), "--all"});
+    ASSERT_TRUE(scan.waitForReadyRead(5000));
+    kill(static_cast<pid_t>(scan.processId()), SIGINT);
+    ASSERT_TRUE(scan.waitForFinished(1000));
+    EXPECT_EQ(scan.exitCode(), 130);
+    EXPECT_EQ(scan.readAllStandardOutput().toStdString(),
+              "station 1, 19200 none: Value 100 (unsigned 100, hex 0064)\n");
+    EXPECT_NE(scan.readAllStandardError().toStdString().find("interrupted"), std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,55 @@
+// vek-cli: the panel's read and write from a terminal or a script, and a scan for the station,
+// speed and parity of a device.
+#include "options.h"
+#include "platform.h"
+#include "report.h"
+#include "scan.h"
+
+#include <csignal>
+#include <cstdio>
+#include <variant>
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int signal)
+{
+    g_interrupted = 1;
+    // A second Ctrl+C ends the program at once.
+    std::signal(signal, SIG_DFL);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::variant<Options, std::string> parsed = ParseArguments(Arguments(argc, argv));
+    if (const std::string* why = std::get_if<std::string>(&parsed)) {
+        std::fprintf(stderr, "vek-cli: %s (vek-cli --help tells more)\n", why->c_str());
+        return kExitUsage;
+    }
+    const Options& options = std::get<Options>(parsed);
+    if (options.verb == Verb::Help) {
+        std::fputs(kHelp, stdout);
+        return kExitOk;
+    }
+
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    const std::unique_ptr<Platform> platform = MakePlatform(argc, argv);
+    Line line{platform->Port(), platform->Wait()};
+    line.wait.abandoned = [] { return g_interrupted != 0; };
+    if (options.verb == Verb::Scan)
+        return Scan(line, options, IsTerminal(stderr));
+
+    const Outcome outcome = Run(line, options.command);
+    if (outcome.result == Result::Abandoned) {
+        // Given up during its wait, the command leaves the port open.
+        line.port.Close();
+        std::fputs("vek-cli: interrupted\n", stderr);
+        return kExitInterrupted;
+    }
+    PrintOutcome(options, outcome);
+    return StatusOf(outcome.result);
+}

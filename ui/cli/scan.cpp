@@ -1,0 +1,157 @@
+#include "scan.h"
+
+#include "panel/detail.h"
+#include "serial/port_error.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <tuple>
+
+namespace {
+
+std::string Duration(double seconds)
+{
+    const long s = std::lround(seconds);
+    return s < 60 ? std::to_string(s) + " s"
+                  : std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
+}
+
+// The progress line on a terminal: tried, total, found, time left; cleared before a result.
+class Progress
+{
+public:
+    Progress(bool on, std::size_t total) : m_on(on), m_total(total) {}
+
+    void Show(std::size_t tried, std::size_t found) const
+    {
+        if (!m_on)
+            return;
+        const double perTry = tried ? (SteadySeconds() - m_start) / tried : 0;
+        const std::string line = "tried " + std::to_string(tried) + " of " +
+                                 std::to_string(m_total) + ", found " + std::to_string(found) +
+                                 ", about " + Duration(perTry * (m_total - tried)) + " left";
+        std::fprintf(stderr, "\r%-70s", line.c_str());
+        std::fflush(stderr);
+    }
+    void Clear() const
+    {
+        if (m_on)
+            std::fprintf(stderr, "\r%70s\r", "");
+    }
+    double Elapsed() const { return SteadySeconds() - m_start; }
+
+private:
+    bool m_on;
+    std::size_t m_total;
+    double m_start = SteadySeconds();
+};
+
+void PrintFound(const Options& options, const Command& command, const Outcome& outcome)
+{
+    std::string line;
+    if (options.json)
+        line = JsonLine("scan", command, outcome, false);
+    else if (outcome.result == Result::CrcError)
+        line = "something answers at " + SettingsWords(command.settings) +
+               ", but not correctly (station " + std::to_string(command.station) + ": " +
+               AnswerText(command, outcome) + ")";
+    else
+        line = "station " + std::to_string(command.station) + ", " +
+               SettingsWords(command.settings) + ": " + AnswerText(command, outcome);
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+std::vector<LineSettings> ScanOrder(const std::vector<int>& speeds,
+                                    const std::vector<Parity>& parities)
+{
+    struct Ranked
+    {
+        LineSettings settings;
+        std::tuple<std::size_t, std::size_t, std::size_t> rank;
+    };
+    std::vector<Ranked> ranked;
+    for (std::size_t s = 0; s < speeds.size(); ++s)
+        for (std::size_t p = 0; p < parities.size(); ++p) {
+            const LineSettings settings{speeds[s], parities[p]};
+            if (std::none_of(ranked.begin(), ranked.end(),
+                             [&](const Ranked& r) { return r.settings == settings; }))
+                ranked.push_back({settings, {std::max(s, p), s + p, p}});
+        }
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const Ranked& a, const Ranked& b) { return a.rank < b.rank; });
+    std::vector<LineSettings> order;
+    for (const Ranked& r : ranked)
+        order.push_back(r.settings);
+    return order;
+}
+
+ExitStatus Scan(Line& line, const Options& options, bool progress)
+{
+    const std::vector<LineSettings> order = ScanOrder(options.speeds, options.parities);
+    const std::size_t total = order.size() * (options.lastStation - options.firstStation + 1u);
+    const Progress shown(progress, total);
+    std::size_t tried = 0;
+    std::size_t found = 0;
+    bool garbled = false;
+    std::optional<ExitStatus> stopped;
+    std::string why;
+    const auto interrupted = [&] { return line.wait.abandoned && line.wait.abandoned(); };
+    for (const LineSettings& settings : order) {
+        bool garbledHere = false;
+        for (int station = options.firstStation; station <= options.lastStation; ++station) {
+            if (stopped || (found > 0 && !options.all) || interrupted())
+                break;
+            shown.Show(tried, found);
+            Command command = options.command;
+            command.settings = settings;
+            command.station = static_cast<std::uint8_t>(station);
+            const Outcome outcome = Run(line, command);
+            tried += outcome.result == Result::Abandoned ? 0 : 1;
+            switch (outcome.result) {
+            case Result::Abandoned:
+                // Given up during its wait, the command leaves the port open.
+                line.port.Close();
+                break;
+            case Result::PortError:
+                stopped = kExitPortError;
+                why = "stopped, the port failed: " + PortErrorText(outcome.error);
+                break;
+            case Result::Value:
+            case Result::Exception:
+                shown.Clear();
+                PrintFound(options, command, outcome);
+                ++found;
+                break;
+            case Result::CrcError:
+                if (!garbledHere) {
+                    shown.Clear();
+                    PrintFound(options, command, outcome);
+                }
+                garbled = garbledHere = true;
+                break;
+            default:
+                break;
+            }
+        }
+    }
+    if (!stopped && interrupted()) {
+        stopped = kExitInterrupted;
+        why = "interrupted";
+    }
+    shown.Clear();
+    if (!stopped)
+        why = found == 1  ? "1 device found"
+              : found > 1 ? std::to_string(found) + " devices found"
+              : garbled   ? "something answers, but never correctly"
+                          : "nothing answered";
+    const double seconds = shown.Elapsed();
+    std::fprintf(stderr, "vek-cli: tried %zu of %zu in %.1f s (%.2f a second): %s\n", tried, total,
+                 seconds, seconds > 0 ? tried / seconds : 0.0, why.c_str());
+    if (stopped)
+        return *stopped;
+    return found > 0 ? kExitOk : garbled ? kExitCrcError : kExitNoAnswer;
+}
