@@ -19,6 +19,8 @@
 //   expect-enabled NAME       expect-disabled NAME
 //   expect-text NAME TEXT     WM_GETTEXT gives exactly TEXT
 //   expect-tip NAME TEXT      the tooltip of NAME contains TEXT
+//   expect-reply N FIRST LAST MS  the result's tooltip says "Reply N bytes, from X to Y ms"
+//                             with X and Y within MS of FIRST and LAST; prints X and Y
 //   expect-queued NAME        the last click of NAME returned while an earlier click's command
 //                             still ran: the program took it during that command's wait
 //   rects                     the client area and every control's rectangle at 96 dpi
@@ -40,6 +42,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -212,6 +215,9 @@ public:
             const std::string tip = Tip(Control(w[1]));
             if (tip.find(w[2]) == std::string::npos)
                 throw Failure("tooltip is " + Quoted(tip));
+        } else if (verb == "expect-reply") {
+            need(4);
+            ExpectReply(Number(w[1]), Number(w[2]), Number(w[3]), Number(w[4]));
         } else if (verb == "expect-queued") {
             need(1);
             ExpectQueued(Control(w[1]));
@@ -456,6 +462,20 @@ private:
             text.resize(wcsnlen(text.c_str(), kChars));
             return Narrow(text);
         }
+    }
+
+    void ExpectReply(int bytes, int first, int last, int tolerance) const
+    {
+        const std::string tip = Tip(Control("Rx_data"));
+        const std::string head = "Reply " + std::to_string(bytes) + " bytes, from ";
+        const std::size_t at = tip.find(head);
+        double x = 0, y = 0;
+        if (at == std::string::npos ||
+            std::sscanf(tip.c_str() + at + head.size(), "%lf to %lf ms", &x, &y) != 2)
+            throw Failure("tooltip is " + Quoted(tip));
+        std::printf("  reply from %.1f to %.1f ms\n", x, y);
+        if (std::abs(x - first) > tolerance || std::abs(y - last) > tolerance)
+            throw Failure("not within " + std::to_string(tolerance) + " ms");
     }
 
     // Where the table puts each control at 96 dpi, against where it is, in the main window's

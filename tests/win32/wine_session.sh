@@ -3,11 +3,12 @@
 # X server of its own, with the serial ports wired to pseudo-terminals:
 #
 #   COM1        vek-demo-slave, station 1 (30002 holds 42; 40001.. keep what is written)
-#   COM2        vek-bad-crc-peer (every reply has a wrong CRC)
-#   COM3..COM5  none of the machine's own serial ports: a stand-in of wine's that refuses every
+#   COM2        vek-wine-peers' first device (every reply has a wrong CRC)
+#   COM3        its second (reads 42, the reply from 50 to 80 ms after the request)
+#   COM4, COM5  none of the machine's own serial ports: a stand-in of wine's that refuses every
 #               serial call (a port that does not exist at all needs VEK_COMn=\\.\COM99)
 #
-# The prefix's wineserver, the X server and both peers go when it ends, however it ends.
+# The prefix's wineserver, the X server, the slave and the peers go when it ends, however it ends.
 #
 #   tests/win32/wine_session.sh <Linux build dir> <command> [argument...]
 #
@@ -18,7 +19,7 @@ set -euo pipefail
 
 host=$(cd "${1:?usage: wine_session.sh <Linux build dir> <command> [argument...]}" && pwd)
 shift
-for program in vek-demo-slave vek-bad-crc-peer; do
+for program in vek-demo-slave vek-wine-peers; do
     if [ ! -x "$host/$program" ]; then
         echo "wine_session: $host/$program is missing; build the Linux tree first" >&2
         exit 1
@@ -70,7 +71,7 @@ Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/
 pids+=($!)
 "$host/vek-demo-slave" >"$work/slave" 2>&1 &
 pids+=($!)
-"$host/vek-bad-crc-peer" >"$work/peer" 2>&1 &
+"$host/vek-wine-peers" >"$work/peers" 2>&1 &
 pids+=($!)
 if ! display=$(first_line "$work/display"); then
     echo "wine_session: Xvfb did not start:" >&2
@@ -79,7 +80,8 @@ if ! display=$(first_line "$work/display"); then
 fi
 export DISPLAY=:$display
 com1=$(first_line "$work/slave")
-com2=$(first_line "$work/peer")
+com2=$(first_line "$work/peers")
+com3=$(sed -n 2p "$work/peers")
 
 # The registry is written before the first start. At every start wine's mount manager makes the
 # dosdevices/comN links from HKLM\Software\Wine\Ports, and gives the machine's own serial ports
@@ -96,7 +98,7 @@ WINE REGISTRY Version 2
 [Software\\\\Wine\\\\Ports]
 "COM1"="$com1"
 "COM2"="$com2"
-"COM3"=""
+"COM3"="$com3"
 "COM4"=""
 "COM5"=""
 EOF
@@ -118,6 +120,7 @@ for n in 1 2 3 4 5; do
     case $n in
     1) want=$com1 ;;
     2) want=$com2 ;;
+    3) want=$com3 ;;
     *) want= ;;
     esac
     if [ "$(readlink "$link" || true)" != "$want" ]; then

@@ -1,6 +1,8 @@
 #include "win32_serial_port.h"
 
+#include "serial/exchange.h"
 #include "win32_text.h"
+#include "win32_wait.h"
 
 #include <cwctype>
 #include <utility>
@@ -13,6 +15,8 @@ constexpr DWORD kInQueue = 65536;
 constexpr DWORD kOutQueue = 4096;
 // Eight bytes leave in under 10 ms at 9600 bit/s; a driver that takes longer has gone wrong.
 constexpr DWORD kWriteTimeoutMs = 1000;
+// How long a read waits for a first byte: far longer than a command's wait.
+constexpr DWORD kFirstByteMs = 60000;
 
 // The system's own text for an error, as the operator would see it in a Windows dialog.
 std::string SystemText(DWORD error)
@@ -60,17 +64,27 @@ void FillDcb(DCB& dcb, const LineSettings& settings)
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
 }
 
+Win32SerialPort::Win32SerialPort()
+    : m_ioDone(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      m_receiveEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+{
+}
+
 Win32SerialPort::~Win32SerialPort()
 {
     Close();
+    CloseHandle(m_ioDone);
+    CloseHandle(m_receiveEvent);
 }
 
 bool Win32SerialPort::Open(const std::string& device, const LineSettings& settings)
 {
     Close();
     m_error = PortError{PortFault::None, device, {}};
+    m_receivedTotal = 0;
+    m_arrivals.clear();
     m_handle = CreateFileW(Wide(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
+                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (m_handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
@@ -90,9 +104,13 @@ bool Win32SerialPort::Open(const std::string& device, const LineSettings& settin
         return false;
     }
     FillDcb(dcb, settings);
-    // Reads return at once with what is there; a write may block only as long as eight bytes need.
+    // A read returns at once with what is there, or waits for the first byte to come: one is
+    // kept pending, and its event wakes the wait. A write may block only as long as eight bytes
+    // need.
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = kFirstByteMs;
     timeouts.WriteTotalTimeoutConstant = kWriteTimeoutMs;
     SetupComm(m_handle, kInQueue, kOutQueue);
     DWORD errors = 0;
@@ -104,6 +122,7 @@ bool Win32SerialPort::Open(const std::string& device, const LineSettings& settin
         Close();
         return false;
     }
+    StartListening();
     return true;
 }
 
@@ -111,11 +130,13 @@ void Win32SerialPort::Close()
 {
     if (m_handle == INVALID_HANDLE_VALUE)
         return;
+    StopListening();
     // What was received and not taken goes with the port; a request still on its way out is
     // left to finish.
     PurgeComm(m_handle, PURGE_RXABORT | PURGE_RXCLEAR);
     CloseHandle(m_handle);
     m_handle = INVALID_HANDLE_VALUE;
+    m_received.clear();
 }
 
 bool Win32SerialPort::IsOpen() const
@@ -127,8 +148,11 @@ bool Win32SerialPort::Send(std::span<const std::uint8_t> bytes)
 {
     if (!IsOpen())
         return Fail(PortFault::NotOpen);
+    OVERLAPPED io{};
+    io.hEvent = m_ioDone;
     DWORD written = 0;
-    if (!WriteFile(m_handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+    if (!Finish(WriteFile(m_handle, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &io),
+                io, written))
         return FailWhileOpen(GetLastError());
     if (written != bytes.size())
         return Fail(PortFault::System, "the driver took " + std::to_string(written) + " of " +
@@ -138,35 +162,107 @@ bool Win32SerialPort::Send(std::span<const std::uint8_t> bytes)
 
 std::optional<std::size_t> Win32SerialPort::BytesWaiting()
 {
-    COMSTAT status{};
-    DWORD errors = 0;
     if (!IsOpen())
         Fail(PortFault::NotOpen);
-    else if (!ClearCommError(m_handle, &errors, &status))
-        FailWhileOpen(GetLastError());
-    else
-        return status.cbInQue;
+    else if (Drain())
+        return m_received.size();
     return std::nullopt;
 }
 
 std::optional<Bytes> Win32SerialPort::TakeAll()
 {
-    if (!IsOpen()) {
+    if (!IsOpen())
         Fail(PortFault::NotOpen);
-        return std::nullopt;
-    }
-    // Reads never wait (see the timeouts), so this ends as soon as a read comes back short.
-    Bytes taken;
-    std::uint8_t chunk[4096];
+    else if (Drain())
+        return std::exchange(m_received, {});
+    return std::nullopt;
+}
+
+// An overlapped read or write to its end: a read of bytes that are there returns at once, a write
+// within its timeout.
+bool Win32SerialPort::Finish(BOOL started, OVERLAPPED& io, DWORD& done)
+{
+    return (started || GetLastError() == ERROR_IO_PENDING) &&
+           GetOverlappedResult(m_handle, &io, &done, TRUE);
+}
+
+// Takes what the listening read got, then every byte of the driver's queue.
+bool Win32SerialPort::Drain()
+{
+    StopListening();
+    if (!ReadQueue())
+        return false;
+    StartListening();
+    return true;
+}
+
+// As many bytes as the driver counts, which it hands over at once.
+bool Win32SerialPort::ReadQueue()
+{
+    COMSTAT status{};
+    DWORD errors = 0;
+    if (!ClearCommError(m_handle, &errors, &status))
+        return FailWhileOpen(GetLastError());
+    if (status.cbInQue == 0)
+        return true;
+    Bytes chunk(status.cbInQue);
+    OVERLAPPED io{};
+    io.hEvent = m_ioDone;
     DWORD got = 0;
-    do {
-        if (!ReadFile(m_handle, chunk, sizeof chunk, &got, nullptr)) {
-            FailWhileOpen(GetLastError());
-            return std::nullopt;
-        }
-        taken.insert(taken.end(), chunk, chunk + got);
-    } while (got == sizeof chunk);
-    return taken;
+    if (!Finish(ReadFile(m_handle, chunk.data(), status.cbInQue, nullptr, &io), io, got))
+        return FailWhileOpen(GetLastError());
+    Received(chunk.data(), got);
+    return true;
+}
+
+void Win32SerialPort::Received(const std::uint8_t* bytes, DWORD n)
+{
+    if (n == 0)
+        return;
+    m_received.insert(m_received.end(), bytes, bytes + n);
+    m_receivedTotal += n;
+    m_arrivals.push_back(Arrival{SteadySeconds(), m_receivedTotal});
+}
+
+// A read of one byte kept pending until it comes (see the timeouts): its event wakes the wait,
+// which dates it and what came with it (OnReceiveEvent). One byte, as wine ends a longer read
+// only once it is full. Without it the bytes are dated when they are taken.
+void Win32SerialPort::StartListening()
+{
+    m_listenIo = OVERLAPPED{};
+    m_listenIo.hEvent = m_receiveEvent;
+    m_listening = ReadFile(m_handle, &m_listenByte, 1, nullptr, &m_listenIo) ||
+                  GetLastError() == ERROR_IO_PENDING;
+    if (m_listening)
+        SetReceiveEvent(m_receiveEvent, [this] { OnReceiveEvent(); });
+}
+
+void Win32SerialPort::OnReceiveEvent()
+{
+    DWORD got = 0;
+    if (!GetOverlappedResult(m_handle, &m_listenIo, &got, FALSE) &&
+        GetLastError() == ERROR_IO_INCOMPLETE)
+        return;
+    m_listening = false;
+    SetReceiveEvent(nullptr, {});
+    Received(&m_listenByte, got);
+    // A read that failed, or ended without its byte, is not repeated: the next BytesWaiting reads
+    // the driver's queue and says what went wrong.
+    if (got > 0 && ReadQueue())
+        StartListening();
+}
+
+// Ends the listening read, keeping its byte if it came.
+void Win32SerialPort::StopListening()
+{
+    SetReceiveEvent(nullptr, {});
+    if (!m_listening)
+        return;
+    m_listening = false;
+    CancelIoEx(m_handle, &m_listenIo);
+    DWORD got = 0;
+    GetOverlappedResult(m_handle, &m_listenIo, &got, TRUE);
+    Received(&m_listenByte, got);
 }
 
 PortError Win32SerialPort::Error() const

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
@@ -13,6 +14,8 @@ namespace {
 
 HWND g_keyboardWindow = nullptr;
 bool g_quitSeen = false;
+HANDLE g_receiveEvent = nullptr;
+std::function<void()> g_onReceive;
 
 // The wait sleeps on a timer set to its deadline. A high-resolution one (Windows 10 1803 on)
 // fires within a fraction of a millisecond; an ordinary one only at the next tick of the
@@ -31,6 +34,12 @@ struct Timer
 };
 
 } // namespace
+
+void SetReceiveEvent(HANDLE event, std::function<void()> onEvent)
+{
+    g_receiveEvent = event;
+    g_onReceive = std::move(onEvent);
+}
 
 void SetKeyboardWindow(HWND window)
 {
@@ -60,18 +69,29 @@ void RunPendingEvents(double maxSeconds)
     if (seconds > 0) {
         const bool armed = SetWaitableTimer(timer.handle, &due, 0, nullptr, nullptr, FALSE);
         const DWORD ms = armed ? INFINITE : static_cast<DWORD>(std::ceil(seconds * 1000));
+        HANDLE handles[2];
+        DWORD count = 0;
+        if (armed)
+            handles[count++] = timer.handle;
+        if (g_receiveEvent)
+            handles[count++] = g_receiveEvent;
         if (!timer.precise)
             timeBeginPeriod(1);
         // Once the program's quit message has been seen, the queue is no reason to wake.
-        if (g_quitSeen && armed)
-            WaitForSingleObject(timer.handle, INFINITE);
+        if (g_quitSeen && count > 0)
+            WaitForMultipleObjects(count, handles, FALSE, ms);
         else if (g_quitSeen)
             Sleep(ms);
         else
-            MsgWaitForMultipleObjectsEx(armed ? 1 : 0, &timer.handle, ms, QS_ALLINPUT,
-                                        MWMO_INPUTAVAILABLE);
+            MsgWaitForMultipleObjectsEx(count, handles, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (!timer.precise)
             timeEndPeriod(1);
+    }
+    // Whatever woke the wait: received bytes are dated as soon as it runs. A copy runs, as the
+    // port may end its own registration.
+    if (g_receiveEvent && WaitForSingleObject(g_receiveEvent, 0) == WAIT_OBJECT_0) {
+        const std::function<void()> onReceive = g_onReceive;
+        onReceive();
     }
     MSG msg;
     while (!g_quitSeen && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
