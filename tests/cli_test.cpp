@@ -154,7 +154,7 @@ TEST(Cli, Scans)
              found,
          "tried 16 of 18", 16},
         {"scan $R --stations 6-8 --speeds 38400,9600 --parities odd --ref 30002 --all --wait 0.05",
-         0, "something answers at 38400 odd" + garbled + found, "1 device found", 6},
+         0, "something answers at 38400 odd" + garbled + found, ": 1 found", 6},
         {"scan $R --stations 6 --speeds 38400 --parities none --wait 0.05", 2,
          "something answers at 38400 none" + garbled, "never correctly", 1},
         {"scan $R --stations 1-2 --speeds 9600 --parities none,even --wait 0.05", 1, "",

@@ -12,28 +12,28 @@ const char* const kHelp =
     R"(usage: vek-cli read PORT REF [--station N] [--speed 9600|19200|38400]
                     [--parity none|odd|even] [--wait SECONDS] [-v] [--json]
        vek-cli write PORT REF VALUE [the same options]
-       vek-cli scan PORT [--stations FIRST-LAST] [--speeds LIST] [--parities LIST]
-                    [--ref REF] [--wait SECONDS] [--all] [--json]
+       vek-cli scan PORT [--stations FIRST-LAST] [--speeds LIST]
+                    [--parities LIST] [--ref REF] [--wait SECONDS] [--all]
+                    [--json]
 
-One Modbus RTU read or write, as the VEK Sample program's panel does it, or a scan for the
-station, speed and parity a device answers at.
+One Modbus RTU read or write as the VEK Sample program's panel does it, or a
+scan for the station, speed and parity a device answers at.
 
-  PORT        COM1..COM5 as the panel maps them (VEK_COM1..VEK_COM5), or a device
-              such as /dev/ttyUSB0 (a bare name: ttyUSB0; on Windows COM12)
-  REF         30001.. input register (function 4), 40001.. holding register (read
-              function 3, write function 6)
-  VALUE       the value to write, modulo 65536 (-1 is 65535)
-  --station   0 to 255 (default 1)         --speed   bit/s (default 19200)
-  --parity    default none                  --wait    seconds after the request (0.2)
-  -v          the line detail as well       --json    one JSON object per result line
-  --stations  default 1-247                 --ref     default 40001
-  --speeds    default 19200,9600,38400      --parities default none,even,odd
-  --all       go on after the first device found
+  PORT         COM1..COM5 as the panel maps them (VEK_COM1..VEK_COM5), or a
+               device: /dev/ttyUSB0, ttyUSB0; on Windows COM12
+  REF          30001.. input register, 40001.. holding register
+  VALUE        the value to write, modulo 65536 (-1 is 65535)
+  --station    0 to 255 (1)              --speed     bit/s (19200)
+  --parity     (none)                    --wait      seconds to wait (0.2)
+  -v           the line detail too       --json      one JSON object a result
+  --stations   (1-247)                   --ref       (40001)
+  --speeds     (19200,9600,38400)        --parities  (none,even,odd)
+  --all        go on after the first device found
 
-Numbers are read as the panel reads them: &H and &O for hexadecimal and octal, rounded
-half to even. Exit status: 0 a value read, a write confirmed, a device found; 1 no
-answer; 2 wrong CRC; 3 exception; 4 port failure; 5 a write answered with another
-reply; 64 usage error; 130 interrupted.
+Numbers are read as the panel reads them: &H hexadecimal, &O octal, halves
+rounded to even. Exit status: 0 a value read, a write confirmed, a device
+found; 1 no answer; 2 wrong CRC; 3 exception; 4 port failure; 5 a write
+answered with another reply; 64 usage error; 130 interrupted.
 )";
 
 namespace {

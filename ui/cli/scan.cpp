@@ -144,10 +144,9 @@ ExitStatus Scan(Line& line, const Options& options, bool progress)
     }
     shown.Clear();
     if (!stopped)
-        why = found == 1  ? "1 device found"
-              : found > 1 ? std::to_string(found) + " devices found"
-              : garbled   ? "something answers, but never correctly"
-                          : "nothing answered";
+        why = found > 0 ? std::to_string(found) + " found"
+              : garbled ? "something answers, but never correctly"
+                        : "nothing answered";
     const double seconds = shown.Elapsed();
     std::fprintf(stderr, "vek-cli: tried %zu of %zu in %.1f s (%.2f a second): %s\n", tried, total,
                  seconds, seconds > 0 ? tried / seconds : 0.0, why.c_str());
