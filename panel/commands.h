@@ -18,6 +18,8 @@ public:
     // The window closes: the running command ends at once with its port closed, without touching
     // the line or the window again, and the waiting one is dropped.
     void WindowClosing();
+    // Whether a command is under way (in its wait, when window events run).
+    bool Running() const { return m_running.has_value(); }
 
 private:
     Panel& m_panel;

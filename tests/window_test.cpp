@@ -399,7 +399,15 @@ TEST(WindowOnTheLine, ReadsAndWritesThroughTheSlave)
     });
     QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(4, 4), result->mapToGlobal(QPoint(4, 4)));
     QApplication::sendEvent(result, &click);
+    QCoreApplication::processEvents();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), result->toolTip());
+
+    // A menu opened during a read's wait neither holds the read up nor goes with it.
+    InItsWait hook(s.read, [&] { QApplication::sendEvent(result, &click); });
+    s.read->click();
+    ASSERT_TRUE(hook.fired);
+    ASSERT_TRUE(QApplication::activePopupWidget());
+    QApplication::activePopupWidget()->close();
 }
 
 TEST(WindowOnTheLine, TheClickedPortSpeedAndParityReachTheDevice)

@@ -234,13 +234,15 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event)
     const bool onResult = m_rxData->geometry().contains(event->pos());
     if (event->reason() != QContextMenuEvent::Keyboard && !onResult)
         return QWidget::contextMenuEvent(event);
-    QMenu menu(this);
-    QAction* copy = menu.addAction(QStringLiteral("Copy details"));
+    // Not exec(): a loop of its own would hold up a command's wait until the menu closes.
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QAction* copy = menu->addAction(QStringLiteral("Copy details"));
     copy->setEnabled(!m_rxData->toolTip().isEmpty());
     connect(copy, &QAction::triggered, this,
             [this] { QGuiApplication::clipboard()->setText(m_rxData->toolTip()); });
-    menu.exec(onResult ? event->globalPos()
-                       : m_rxData->mapToGlobal(m_rxData->rect().bottomLeft()));
+    menu->popup(onResult ? event->globalPos()
+                         : m_rxData->mapToGlobal(m_rxData->rect().bottomLeft()));
 }
 
 QPushButton* MainWindow::CommandButton(Row row) const

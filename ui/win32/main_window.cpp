@@ -164,7 +164,8 @@ LRESULT MainWindow::Handle(UINT message, WPARAM w, LPARAM l)
         GetWindowRect(Item("Rx_data"), &result);
         POINT at{static_cast<short>(LOWORD(l)), static_cast<short>(HIWORD(l))};
         const bool key = at.x == -1 && at.y == -1;
-        if (!key && !PtInRect(&result, at))
+        // The menu runs a loop of its own, which would hold up a command's wait.
+        if ((!key && !PtInRect(&result, at)) || m_commands.Running())
             break;
         OfferCopyDetails(m_window, key ? POINT{result.left, result.bottom} : at, m_rxDetail);
         return 0;
