@@ -30,10 +30,12 @@ TEST(Win32SerialPort, SettingsBecomeTheDcb)
     };
     for (const Case& c : cases) {
         const std::string name = SettingsText(c.settings);
-        // Whatever the driver had before: every flag and field set.
-        DCB dcb;
+        // Whatever the driver had before, none of it kept: every flag and field set, or none.
+        DCB dcb, fromNothing{};
         std::memset(&dcb, 0xFF, sizeof dcb);
         FillDcb(dcb, c.settings);
+        FillDcb(fromNothing, c.settings);
+        EXPECT_EQ(std::memcmp(&dcb, &fromNothing, sizeof dcb), 0) << name;
         EXPECT_EQ(dcb.BaudRate, static_cast<DWORD>(c.settings.baud)) << name;
         EXPECT_EQ(dcb.Parity, c.parity) << name;
         EXPECT_EQ(dcb.fParity, c.parity != NOPARITY) << name;
@@ -43,6 +45,9 @@ TEST(Win32SerialPort, SettingsBecomeTheDcb)
         EXPECT_FALSE(dcb.fOutxCtsFlow || dcb.fOutxDsrFlow || dcb.fDsrSensitivity || dcb.fOutX ||
                      dcb.fInX)
             << name << ": no flow control";
+        EXPECT_TRUE(dcb.XonChar == 0x11 && dcb.XoffChar == 0x13 && dcb.XonLim == 2048 &&
+                    dcb.XoffLim == 512 && dcb.EofChar == 0 && dcb.EvtChar == 0)
+            << name << ": what Xon/Xoff would use, and no special characters";
         EXPECT_FALSE(dcb.fNull || dcb.fAbortOnError) << name << ": none dropped, none stopped";
         EXPECT_EQ(dcb.fErrorChar, c.parity != NOPARITY) << name;
         EXPECT_EQ(dcb.ErrorChar, '?') << name << ": a byte with a parity error";

@@ -33,10 +33,32 @@ std::string SystemText(DWORD error)
     return text.empty() ? code : Narrow(text) + " (" + code + ")";
 }
 
+// SetCommState with the settings' DCB. Under wine, a pseudo-terminal already set to odd or even
+// parity refuses it again (error 87): the pty drops PARENB, and glibc's tcsetattr reports a
+// request for PARENB that changed nothing as refused. Through no parity first, the request
+// changes INPCK (and PARODD) and goes through; a DCB that Windows refuses is refused again.
+bool SetLine(HANDLE port, const LineSettings& settings)
+{
+    DCB dcb;
+    FillDcb(dcb, settings);
+    if (SetCommState(port, &dcb))
+        return true;
+    if (settings.parity == Parity::None || GetLastError() != ERROR_INVALID_PARAMETER)
+        return false;
+    DCB none;
+    FillDcb(none, LineSettings{settings.baud, Parity::None});
+    return SetCommState(port, &none) && SetCommState(port, &dcb);
+}
+
 } // namespace
 
 void FillDcb(DCB& dcb, const LineSettings& settings)
 {
+    // Every field from the settings, none from the driver: what GetCommState hands back is not
+    // always what SetCommState takes (wine gives the terminal's Xon, Xoff and end-of-file
+    // characters, and no known parity for a pseudo-terminal set to odd).
+    dcb = DCB{};
+    dcb.DCBlength = sizeof dcb;
     dcb.BaudRate = static_cast<DWORD>(settings.baud);
     dcb.ByteSize = 8;
     dcb.StopBits = ONESTOPBIT;
@@ -56,6 +78,12 @@ void FillDcb(DCB& dcb, const LineSettings& settings)
     dcb.fDsrSensitivity = FALSE;
     dcb.fOutX = FALSE;
     dcb.fInX = FALSE;
+    // Unused without Xon/Xoff, but checked all the same: distinct characters, and limits well
+    // within an input queue of 4096 bytes.
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    dcb.XonLim = 2048;
+    dcb.XoffLim = 512;
     dcb.fNull = FALSE;
     dcb.fAbortOnError = FALSE;
     // DTR and RTS on while the port is open, as Linux raises them at every open: port-powered
@@ -96,14 +124,14 @@ bool Win32SerialPort::Open(const std::string& device, const LineSettings& settin
         return Fail(PortFault::System, SystemText(error));
     }
 
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(m_handle, &dcb)) {
+    // Asked only whether the device is a serial port: its DCB is not built upon (FillDcb).
+    DCB current{};
+    current.DCBlength = sizeof current;
+    if (!GetCommState(m_handle, &current)) {
         Fail(PortFault::NotSerial);
         Close();
         return false;
     }
-    FillDcb(dcb, settings);
     // A read returns at once with what is there, or waits for the first byte to come: one is
     // kept pending, and its event wakes the wait. A write may block only as long as eight bytes
     // need.
@@ -114,7 +142,7 @@ bool Win32SerialPort::Open(const std::string& device, const LineSettings& settin
     timeouts.WriteTotalTimeoutConstant = kWriteTimeoutMs;
     SetupComm(m_handle, kInQueue, kOutQueue);
     DWORD errors = 0;
-    if (!SetCommState(m_handle, &dcb) || !SetCommTimeouts(m_handle, &timeouts) ||
+    if (!SetLine(m_handle, settings) || !SetCommTimeouts(m_handle, &timeouts) ||
         // A stale byte from before this command must not count towards its reply.
         !PurgeComm(m_handle, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR) ||
         !ClearCommError(m_handle, &errors, nullptr)) {

@@ -16,8 +16,8 @@ public:
     Win32SerialPort& operator=(const Win32SerialPort&) = delete;
     ~Win32SerialPort() override;
 
-    // CreateFile on the device, which no other program may then open; the DCB as FillDcb makes
-    // it, both queues emptied.
+    // CreateFile on the device, which no other program may then open; the DCB that FillDcb
+    // makes, both queues emptied.
     bool Open(const std::string& device, const LineSettings& settings) override;
     bool IsOpen() const override;
     // Throws away what was received and not taken.
@@ -54,5 +54,5 @@ private:
     PortError m_error;
 };
 
-// The line settings written over a port's current DCB.
+// The DCB of the line settings, every field set: nothing kept of what the port had.
 void FillDcb(DCB& dcb, const LineSettings& settings);
