@@ -296,16 +296,13 @@ TEST(RawLine, TheDetailTimesTheReply)
         PtyPeer peer({c.answer});
         Bench b(peer.Device());
         b.Read("1", "30002");
+        const std::string& detail = b.panel.rxDetail;
         double first = -1, last = -1;
-        const std::size_t at = b.panel.rxDetail.find("Reply 7 bytes, from ");
-        ASSERT_NE(at, std::string::npos) << b.panel.rxDetail;
-        ASSERT_EQ(std::sscanf(b.panel.rxDetail.c_str() + at, "Reply 7 bytes, from %lf to %lf",
-                              &first, &last),
-                  2);
-        EXPECT_GE(first, c.first - 1) << b.panel.rxDetail;
-        EXPECT_LT(first, c.first + 15) << b.panel.rxDetail;
-        EXPECT_GE(last, c.last - 1) << b.panel.rxDetail;
-        EXPECT_LT(last, c.last + 15) << b.panel.rxDetail;
+        const std::size_t at = detail.find("Reply 7 bytes, from ");
+        std::sscanf(detail.c_str() + std::min(at, detail.size()), "Reply 7 bytes, from %lf to %lf",
+                    &first, &last);
+        EXPECT_TRUE(first >= c.first - 1 && first < c.first + 15) << detail;
+        EXPECT_TRUE(last >= c.last - 1 && last < c.last + 15) << detail;
     }
 }
 
