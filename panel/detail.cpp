@@ -26,18 +26,17 @@ std::string HexWord(std::uint16_t word)
 }
 
 // Every detail starts by naming its command: the read row's result shows a write's detail too.
-std::string Heading(Row kind)
+std::string Heading(CommandKind kind)
 {
-    return kind == Row::Read ? "Last command: read" : "Last command: write";
+    return kind == CommandKind::Read ? "Last command: read" : "Last command: write";
 }
 
 // The request in words, for example "Station 1, input register 30002 (function 4)".
-std::string Request(std::uint8_t station, std::uint8_t function, const RegisterRef& ref)
+std::string RequestText(std::uint8_t station, std::uint8_t function, const RegisterRef& ref)
 {
-    const int reference = ref.AreaDigit * 10000 + ref.OffsetHi * 256 + ref.OffsetLo + 1;
     return "Station " + std::to_string(station) + ", " +
-           (ref.AreaDigit == 3 ? "input register " : "holding register ") +
-           std::to_string(reference) + " (function " + std::to_string(function) + ")";
+           (ref.AreaDigit == kInputRegisterArea ? "input register " : "holding register ") +
+           std::to_string(ReferenceNumber(ref)) + " (function " + std::to_string(function) + ")";
 }
 
 // A register's word as both readings and in hex, for example "-25536 (unsigned 40000, hex 9C40)".
@@ -104,7 +103,7 @@ std::string AnswerText(const Command& command, const Outcome& outcome)
     const std::span<const std::uint8_t> counted(outcome.received.bytes.data(),
                                                 outcome.received.n);
     const auto reply = counted.subspan(std::min(outcome.echo, counted.size()));
-    const bool read = command.kind == Row::Read;
+    const bool read = command.kind == CommandKind::Read;
     const std::string wait = SecondsText(command.wait);
     switch (outcome.result) {
     case Result::NoAnswer:
@@ -113,8 +112,9 @@ std::string AnswerText(const Command& command, const Outcome& outcome)
     case Result::CrcError:
         return "The last two bytes are not the CRC of the rest";
     case Result::Exception: {
-        const std::string name = reply.size() >= 3 ? ExceptionName(reply[2]) : "";
-        const std::string code = reply.size() >= 3 ? Hex(reply.subspan(2, 1)) : "";
+        const std::uint8_t byte = reply.size() >= 3 ? ExceptionCodeOf(reply) : 0;
+        const std::string name = reply.size() >= 3 ? ExceptionName(byte) : "";
+        const std::string code = reply.size() >= 3 ? Hex(std::span(&byte, 1)) : "";
         return read ? "Exception " + code + (name.empty() ? "" : ": " + name)
                     : "The slave refused the write: exception " + code +
                           (name.empty() ? "" : " " + name);
@@ -136,81 +136,57 @@ std::string AnswerText(const Command& command, const Outcome& outcome)
 
 namespace {
 
-// A reply with a good CRC is taken as it is; the operator should still learn of a second slave or
-// a gateway answering in the station's place.
-std::string Mismatch(const TxFrame& sent, std::span<const std::uint8_t> reply)
-{
-    std::string text;
-    if (reply.size() < 2)
-        return text;
-    if (reply[0] != sent[0])
-        text += "\nReply from station " + std::to_string(reply[0]) + ", not " +
-                std::to_string(sent[0]);
-    if ((reply[1] & 0x7F) != sent[1])
-        text += "\nReply for function " + std::to_string(reply[1] & 0x7F) + ", not " +
-                std::to_string(sent[1]);
-    return text;
-}
-
-std::size_t NormalSize(const Command& command)
-{
-    return command.kind == Row::Read ? 7 : 8; // a value with its byte count 2; the request back
-}
-
-// Whether the bytes are a whole, correct reply to the request: a value, a confirmation or an
-// exception from the station asked.
-bool IsReplyTo(const Command& command, const TxFrame& sent, std::span<const std::uint8_t> c)
-{
-    const Crc crc = Crc16(c.first(c.size() - 2));
-    if (c[0] != sent[0] || crc.CrcLo != c[c.size() - 2] || crc.CrcHi != c[c.size() - 1])
-        return false;
-    if (c.size() == 5)
-        return c[1] == (sent[1] | 0x80);
-    if (command.kind == Row::Read)
-        return c[1] == sent[1] && c[2] == 2;
-    return std::equal(c.begin(), c.end(), sent.begin(), sent.end());
-}
-
 std::string Stray(std::span<const std::uint8_t> bytes)
 {
     return std::to_string(bytes.size()) + (bytes.size() == 1 ? " stray byte " : " stray bytes ") +
            Hex(bytes);
 }
 
-// Bytes that fail the checks as a whole: a correct reply among stray bytes, or a reply cut short.
-std::string Salvage(const Command& command, const TxFrame& sent, std::span<const std::uint8_t> rx)
+// A correct reply among stray bytes, or a reply cut short: what bytes that fail the checks as a
+// whole still tell.
+std::string Salvage(const Command& command, std::span<const std::uint8_t> rx,
+                    const ReplyReading& reading)
 {
-    for (std::size_t k = 0; k < rx.size(); ++k)
-        for (const std::size_t size : {NormalSize(command), std::size_t{5}}) {
-            if (k + size > rx.size() || !IsReplyTo(command, sent, rx.subspan(k, size)))
-                continue;
-            const auto reply = rx.subspan(k, size);
-            const auto before = rx.first(k);
-            const auto after = rx.subspan(k + size);
-            std::string text = "A correct reply (";
-            if (size == 5)
-                text += "exception " + Hex(reply.subspan(2, 1));
-            else if (command.kind == Row::Read)
-                text += "value " + std::to_string(static_cast<std::int16_t>(reply[3] << 8 | reply[4]));
-            else
-                text += "the write confirmed";
-            text += ")";
-            if (!before.empty())
-                text += " follows " + Stray(before);
-            if (!after.empty())
-                text += (before.empty() ? " is followed by " : " and is followed by ") + Stray(after);
-            if (!before.empty())
-                text += "; stray bytes before a reply often mean an unbiased or unterminated "
-                        "RS-485 line";
-            return "\n" + text;
-        }
-    if (!rx.empty() && rx[0] == sent[0] && (rx.size() == 1 || (rx[1] & 0x7F) == sent[1])) {
-        const std::size_t expected = rx.size() > 1 && rx[1] & 0x80 ? 5 : NormalSize(command);
-        if (rx.size() < expected)
-            return "\nThe reply is cut short: " + std::to_string(rx.size()) + " of its " +
-                   std::to_string(expected) + " bytes came";
-    }
-    return {};
+    if (reading.shape == ReplyShape::CutShort)
+        return "\nThe reply is cut short: " + std::to_string(reading.size) + " of its " +
+               std::to_string(reading.needed) + " bytes came";
+    if (reading.shape != ReplyShape::AmongStray)
+        return {};
+    const auto reply = rx.subspan(reading.at, reading.size);
+    const auto before = rx.first(reading.at);
+    const auto after = rx.subspan(reading.at + reading.size);
+    std::string text = "A correct reply (";
+    if (reading.exception)
+        text += "exception " + Hex(reply.subspan(2, 1));
+    else if (command.kind == CommandKind::Read)
+        text += "value " + std::to_string(static_cast<std::int16_t>(RegisterOf(reply)));
+    else
+        text += "the write confirmed";
+    text += ")";
+    if (!before.empty())
+        text += " follows " + Stray(before);
+    if (!after.empty())
+        text += (before.empty() ? " is followed by " : " and is followed by ") + Stray(after);
+    if (!before.empty())
+        text += "; stray bytes before a reply often mean an unbiased or unterminated RS-485 line";
+    return "\n" + text;
+}
+
+// A reply with a good CRC is taken as it is; the operator should still learn of a second slave or
+// a gateway answering in the station's place.
+std::string Mismatch(const TxFrame& sent, std::span<const std::uint8_t> reply,
+                     const ReplyReading& reading)
+{
+    if (reading.shape != ReplyShape::Foreign)
+        return {};
+    std::string text;
+    if (reading.otherStation)
+        text += "\nReply from station " + std::to_string(reply[0]) + ", not " +
+                std::to_string(sent[0]);
+    if (reading.otherFunction)
+        text += "\nReply for function " + std::to_string(reply[1] & ~kExceptionBit) + ", not " +
+                std::to_string(sent[1]);
+    return text;
 }
 
 std::string Timing(const Command& command, const Outcome& outcome, std::size_t replyBytes)
@@ -232,8 +208,8 @@ std::string Timing(const Command& command, const Outcome& outcome, std::size_t r
 std::string Detail(const Command& command, const Outcome& outcome)
 {
     const TxFrame& sent = *outcome.sent;
-    std::string detail = Heading(command.kind) + "\n" + Request(sent[0], sent[1], command.ref);
-    if (command.kind == Row::Write)
+    std::string detail = Heading(command.kind) + "\n" + RequestText(sent[0], sent[1], command.ref);
+    if (command.kind == CommandKind::Write)
         detail += "\nValue sent " + Word(static_cast<std::uint16_t>(sent[4] << 8 | sent[5]), false);
     detail += "\n" + CountedHex("Sent", sent);
     if (outcome.result == Result::PortError)
@@ -247,19 +223,34 @@ std::string Detail(const Command& command, const Outcome& outcome)
         detail += "\n(the first 8 are the adapter's echo of the request)";
     detail += "\n" + AnswerText(command, outcome);
     if (outcome.result == Result::CrcError)
-        detail += Salvage(command, sent, reply);
+        detail += Salvage(command, reply, outcome.reading);
     else if (outcome.result != Result::NoAnswer)
-        detail += Mismatch(sent, reply);
-    return detail + Timing(command, outcome, reply.size());
+        detail += Mismatch(sent, reply, outcome.reading);
+    return detail + Timing(command, outcome, reply.size()) + "\n" + EndingText(command, outcome);
 }
 
-std::string PortFailureDetail(Row kind, const PortError& error)
+std::string PortFailureDetail(CommandKind kind, const PortError& error)
 {
     // The read row's result also shows a write's failure; the heading says whose it is.
     return Heading(kind) + "\n" + PortErrorText(error);
 }
 
-std::string NothingSentDetail(Row kind, const std::string& why)
+std::string NothingSentDetail(CommandKind kind, const std::string& why)
 {
     return Heading(kind) + "\nNothing sent: " + why;
+}
+
+std::string EndingText(const Command& command, const Outcome& outcome)
+{
+    const std::string wait = SecondsText(command.wait);
+    if (command.mode == WaitMode::Whole)
+        return "Waited the whole " + wait + " s";
+    if (outcome.waitEnd == WaitEnd::Complete)
+        return "Whole reply after " + Milliseconds(outcome.ended) + " ms";
+    return (outcome.received.n == 0 ? "No answer within " : "No whole reply within ") + wait + " s";
+}
+
+std::string TriesText(int tries)
+{
+    return "Tried " + std::to_string(tries) + " times";
 }

@@ -23,5 +23,10 @@ std::string Detail(const Command& command, const Outcome& outcome);
 // The line of the detail that says what came back: "Value 42 (unsigned 42, hex 002A)", "The slave
 // confirmed the write", "No reply within 0.2 s: ...", the port's failure.
 std::string AnswerText(const Command& command, const Outcome& outcome);
-std::string PortFailureDetail(Row kind, const PortError& error);
-std::string NothingSentDetail(Row kind, const std::string& why);
+std::string PortFailureDetail(CommandKind kind, const PortError& error);
+std::string NothingSentDetail(CommandKind kind, const std::string& why);
+// How the command's wait ended: "Whole reply after 14.2 ms", "No answer within 0.2 s", "Waited
+// the whole 0.2 s".
+std::string EndingText(const Command& command, const Outcome& outcome);
+// A command tried more than once: "Tried 3 times".
+std::string TriesText(int tries);

@@ -6,21 +6,8 @@
 
 namespace {
 
-// Half-duplex RS-485 adapters hear their own request. A read's reply can never begin with the
-// request itself, so those eight bytes are dropped before the checks; an echo alone is then no
-// answer. A write's confirmation is the request itself: only what follows a first copy tells it
-// from an echo.
-std::span<const std::uint8_t> WithoutEcho(const Command& command, const TxFrame& sent,
-                                          std::span<const std::uint8_t> rx)
-{
-    const std::size_t least = command.kind == Row::Read ? sent.size() : sent.size() + 1;
-    if (rx.size() >= least && std::equal(sent.begin(), sent.end(), rx.begin()))
-        return rx.subspan(sent.size());
-    return rx;
-}
-
-// What the checks make of a reply: a read's value, or a write's confirmation, which is the request
-// itself coming back.
+// What the window's checks make of a reply: a read's value, or a write's confirmation, which is
+// the request itself coming back.
 Result ResultOf(const Command& command, const TxFrame& sent, std::span<const std::uint8_t> reply,
                 ReplyKind kind)
 {
@@ -34,7 +21,7 @@ Result ResultOf(const Command& command, const TxFrame& sent, std::span<const std
     case ReplyKind::Value:
         break;
     }
-    if (command.kind == Row::Read)
+    if (command.kind == CommandKind::Read)
         return Result::Value;
     return std::equal(reply.begin(), reply.end(), sent.begin(), sent.end()) ? Result::Confirmed
                                                                            : Result::OtherReply;
@@ -55,25 +42,56 @@ std::optional<ReplyTiming> TimingOf(const std::vector<Arrival>& arrivals, std::s
     return ReplyTiming{first->time - sentAt, last->time - sentAt};
 }
 
-Outcome Failed(Line& line, Row kind)
+Outcome Failed(Line& line, CommandKind kind)
 {
     Outcome outcome = PortFailure(kind, line.port.Error());
     line.port.Close();
     return outcome;
 }
 
-} // namespace
-
-std::optional<std::uint8_t> ReadFunction(const RegisterRef& ref)
+void Append(RxBytes& to, const Bytes& bytes)
 {
-    if (ref.AreaDigit == 3)
-        return 4;
-    if (ref.AreaDigit == 4)
-        return 3;
-    return std::nullopt;
+    to.bytes.insert(to.bytes.end(), bytes.begin(), bytes.end());
+    to.n = to.bytes.size();
 }
 
-Outcome PortFailure(Row kind, const PortError& error)
+// The wait for the reply and what came, as the command's mode has it. The window waits the whole
+// time and then counts and takes; the command-line master takes at every wake and stops at the
+// whole reply. Nothing when the port failed.
+std::optional<RxBytes> AwaitAndTake(Line& line, const Command& command, const Request& request,
+                                    double sentAt, Outcome& outcome)
+{
+    WaitEnd& end = outcome.waitEnd;
+    if (command.mode == WaitMode::Whole) {
+        end = AwaitReply(command.wait, line.wait);
+        outcome.ended = line.wait.clock() - sentAt;
+        return end == WaitEnd::Abandoned ? RxBytes{} : TakeInput(line.port);
+    }
+    RxBytes got;
+    bool failed = false;
+    end = AwaitReply(command.wait, line.wait, [&] {
+        const std::optional<Bytes> more = line.port.TakeAll();
+        if (!more)
+            return failed = true;
+        Append(got, *more);
+        return IsWholeReply(request, WithoutEcho(request, std::span(got.bytes)));
+    });
+    outcome.ended = line.wait.clock() - sentAt;
+    if (failed)
+        return std::nullopt;
+    if (end == WaitEnd::Elapsed) {
+        // What the driver holds at the deadline still counts, as it does for the window.
+        const std::optional<RxBytes> last = TakeInput(line.port);
+        if (!last)
+            return std::nullopt;
+        Append(got, last->bytes);
+    }
+    return got;
+}
+
+} // namespace
+
+Outcome PortFailure(CommandKind kind, const PortError& error)
 {
     Outcome outcome;
     outcome.result = Result::PortError;
@@ -85,27 +103,31 @@ Outcome PortFailure(Row kind, const PortError& error)
 
 Outcome Run(Line& line, const Command& command)
 {
-    if (!line.port.Open(command.device, command.settings))
-        return Failed(line, command.kind);
-    return Exchange(line, command);
+    for (int tries = 1;; ++tries) {
+        Outcome outcome = line.port.Open(command.device, command.settings)
+                              ? Exchange(line, command)
+                              : Failed(line, command.kind);
+        outcome.tries = tries;
+        const bool again = outcome.result == Result::NoAnswer || outcome.result == Result::CrcError;
+        if (!again || tries > command.retries) {
+            if (tries > 1)
+                outcome.detail += "\n" + TriesText(tries);
+            return outcome;
+        }
+    }
 }
 
 Outcome Exchange(Line& line, const Command& command)
 {
-    const bool read = command.kind == Row::Read;
-    const std::optional<std::uint8_t> function = read ? ReadFunction(command.ref) : 6;
-    if (!function || (!read && command.ref.AreaDigit != 4)) {
+    const std::variant<Request, std::string> requested = RequestOf(command);
+    if (const std::string* why = std::get_if<std::string>(&requested)) {
         line.port.Close();
         Outcome outcome;
-        outcome.detail = NothingSentDetail(
-            command.kind, read ? "the address is neither an input register (3xxxx) nor a holding "
-                                 "register (4xxxx)"
-                               : "the address is not a holding register (4xxxx)");
+        outcome.detail = NothingSentDetail(command.kind, "the address is " + *why);
         return outcome;
     }
-    const std::uint8_t data4 = read ? 0 : static_cast<std::uint8_t>(command.value >> 8);
-    const std::uint8_t data5 = read ? 1 : static_cast<std::uint8_t>(command.value & 0xFF);
-    const TxFrame frame = BuildRequest(command.station, *function, command.ref, data4, data5);
+    const Request& request = std::get<Request>(requested);
+    const TxFrame frame = Encode(request);
 
     if (!line.port.Send(frame))
         return Failed(line, command.kind);
@@ -113,14 +135,14 @@ Outcome Exchange(Line& line, const Command& command)
     const double sentAt = line.wait.clock();
     Outcome outcome;
     outcome.sent = frame;
-    if (!AwaitReply(command.wait, line.wait)) {
+    std::optional<RxBytes> rx = AwaitAndTake(line, command, request, sentAt, outcome);
+    if (outcome.waitEnd == WaitEnd::Abandoned) {
         outcome.result = Result::Abandoned;
         return outcome;
     }
-    std::optional<RxBytes> rx = TakeInput(line.port);
     if (!rx) {
         // A write shows nothing of its own, not even a line that failed after its request left.
-        if (read)
+        if (command.kind == CommandKind::Read)
             return Failed(line, command.kind);
         outcome.result = Result::PortError;
         outcome.error = line.port.Error();
@@ -131,12 +153,13 @@ Outcome Exchange(Line& line, const Command& command)
     const std::vector<Arrival> arrivals = line.port.Arrivals();
     line.port.Close();
 
-    const auto reply = WithoutEcho(command, frame, std::span(rx->bytes.data(), rx->n));
+    const auto reply = WithoutEcho(request, std::span(rx->bytes.data(), rx->n));
     const ReplyOutcome checked = CheckReply(reply);
     outcome.result = ResultOf(command, frame, reply, checked.kind);
     outcome.value = checked.value;
-    if (read)
+    if (command.kind == CommandKind::Read)
         outcome.shown = ResultText(checked);
+    outcome.reading = ReadReply(request, reply);
     outcome.echo = rx->n - reply.size();
     outcome.timing = TimingOf(arrivals, outcome.echo, rx->n, sentAt);
     outcome.received = std::move(*rx);

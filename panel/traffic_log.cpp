@@ -49,13 +49,12 @@ std::string LogHeader()
 std::string LogLine(const std::string& time, int portNo, const Command& command,
                     const Outcome& outcome)
 {
-    const bool read = command.kind == Row::Read;
+    const bool read = command.kind == CommandKind::Read;
     std::string station, reference, value, sent;
     if (outcome.sent) {
         const TxFrame& frame = *outcome.sent;
         station = std::to_string(frame[0]);
-        const RegisterRef& ref = command.ref;
-        reference = std::to_string(ref.AreaDigit * 10000 + ref.OffsetHi * 256 + ref.OffsetLo + 1);
+        reference = std::to_string(ReferenceNumber(command.ref));
         if (!read)
             value = std::to_string(frame[4] << 8 | frame[5]);
         sent = Hex(frame, kLogBytes);

@@ -21,6 +21,7 @@ std::string OlderResult(const Panel& panel)
 // The command as the window runs it: its port number, for the log, and the command itself.
 struct WindowCommand
 {
+    Row row = Row::Read;
     int portNo = 1;
     Command command;
 };
@@ -39,7 +40,7 @@ void Finish(Panel& panel, const WindowCommand& run, Outcome outcome)
     if (outcome.shown)
         panel.SetRxData(*outcome.shown);
     panel.SetRxDetail(outcome.detail + (outcome.shown ? "" : OlderResult(panel)));
-    panel.SetCommandEnabled(run.command.kind, true);
+    panel.SetCommandEnabled(run.row, true);
 }
 
 // How every command begins: its button off, the port of the selectors opened with their line
@@ -49,14 +50,15 @@ std::optional<WindowCommand> Start(Panel& panel, Line& line, Row row)
     panel.SetCommandEnabled(row, false);
     const Selectors selectors = panel.SelectorState();
     WindowCommand run;
+    run.row = row;
     run.portNo = PortFromSelectors(selectors);
-    run.command.kind = row;
+    run.command.kind = row == Row::Read ? CommandKind::Read : CommandKind::Write;
     run.command.device = DeviceForPort(run.portNo).path;
     run.command.settings = SettingsFromSelectors(selectors);
     if (!line.port.Open(run.command.device, run.command.settings)) {
         const PortError error = line.port.Error();
         line.port.Close();
-        Finish(panel, run, PortFailure(row, error));
+        Finish(panel, run, PortFailure(run.command.kind, error));
         return std::nullopt;
     }
     // The port opens again, so an earlier "PortErr" no longer holds. A write shows nothing of its
@@ -81,14 +83,14 @@ void NothingSent(Panel& panel, Line& line, const WindowCommand& run, const std::
 bool ReadRow(Panel& panel, Line& line, WindowCommand& run)
 {
     Command& command = run.command;
-    const std::optional<std::uint8_t> station = NormaliseStation(panel, command.kind);
+    const std::optional<std::uint8_t> station = NormaliseStation(panel, run.row);
     if (!station) {
         NothingSent(panel, line, run, kNoStation);
         return false;
     }
     command.station = *station;
     // A reference beyond the double range names no register; area 0 is refused like any other.
-    command.ref = DecodeReference(panel.AddressText(command.kind)).value_or(RegisterRef{});
+    command.ref = DecodeReference(panel.AddressText(run.row)).value_or(RegisterRef{});
     return true;
 }
 
@@ -116,7 +118,7 @@ void WriteTransaction(Panel& panel, Line& line)
     if (!run || !ReadRow(panel, line, *run))
         return;
     // The value is read only for a register that can be written.
-    if (run->command.ref.AreaDigit == 4) {
+    if (WriteFunctionFor(run->command.ref)) {
         const std::optional<std::array<std::uint8_t, 2>> value = EncodeValue(panel.WriteDataText());
         if (!value)
             return NothingSent(panel, line, *run,

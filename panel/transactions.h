@@ -1,6 +1,7 @@
 #pragma once
 
 #include "panel/engine.h"
+#include "panel/panel.h"
 
 // The window's two commands: each reads its row's fields and the selectors, converts them by the
 // number rules, runs the engine and shows the outcome. The button is greyed while it runs.

@@ -20,7 +20,8 @@ double SteadySeconds()
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-bool AwaitReply(double replyWait, const WaitServices& services)
+WaitEnd AwaitReply(double replyWait, const WaitServices& services,
+                   const std::function<bool()>& complete)
 {
     // Timed from now, right after the send returned, on a clock that no step of the time of day
     // can end, restart or stretch.
@@ -28,7 +29,9 @@ bool AwaitReply(double replyWait, const WaitServices& services)
     for (double now = services.clock(); now < deadline; now = services.clock()) {
         services.runPendingEvents(deadline - now);
         if (services.abandoned && services.abandoned())
-            return false;
+            return WaitEnd::Abandoned;
+        if (complete && complete())
+            return WaitEnd::Complete;
     }
-    return true;
+    return WaitEnd::Elapsed;
 }

@@ -31,5 +31,10 @@ struct WaitServices
     std::function<bool()> abandoned;
 };
 
-// Waits replyWait seconds from now while window events run. Returns false when abandoned.
-bool AwaitReply(double replyWait, const WaitServices& services);
+// How a wait ended: its time was up, what it waited for came, or the command was given up.
+enum class WaitEnd { Elapsed, Complete, Abandoned };
+
+// Waits replyWait seconds from now while window events run. With `complete`, asked after every
+// pass of the events, the wait ends as soon as it says so.
+WaitEnd AwaitReply(double replyWait, const WaitServices& services,
+                   const std::function<bool()>& complete = {});

@@ -207,7 +207,7 @@ TEST(Commands, ExplainWhatTheyDidInTheDetail)
         {true, "41001", "70000", {},
          "\nStation 1, holding register 41001 (function 6)\nValue sent 4464 (signed 4464, hex 1170)"
          "\nSent 8 bytes: 01 06 03 E8 11 70 04 0E\nReceived 0 bytes\n"
-         "No reply within 0.2 s: the write may not have arrived\n"
+         "No reply within 0.2 s: the write may not have arrived\nWaited the whole 0.2 s\n"
          "The result shown is from an earlier command"},
         // What the line did: a write's answer, stray bytes, a reply cut short, the timing.
         {true, "41001", "0", {0x01, 0x06, 0x03, 0xE8, 0x00, 0x00, 0x09, 0xBA},
@@ -478,7 +478,7 @@ TEST(AwaitReply, WaitsTheWholeTimeWhateverArrives)
                                         now += step;
                                     },
                                     {}};
-        EXPECT_TRUE(AwaitReply(0.2, services));
+        EXPECT_EQ(AwaitReply(0.2, services), WaitEnd::Elapsed);
         EXPECT_NEAR(now, 1000.25, 1e-9) << step;
         for (double s : sleeps)
             EXPECT_LE(s, 0.2 + 1e-9) << "an event run may not sleep past the deadline";
@@ -510,7 +510,7 @@ TEST(AwaitReply, EndsAtOnceWhenAbandoned)
     int runs = 0;
     const WaitServices services{[&] { return now; }, [&](double) { ++runs, now += 0.01; },
                                 [&] { return runs == 3; }};
-    EXPECT_FALSE(AwaitReply(0.2, services));
+    EXPECT_EQ(AwaitReply(0.2, services), WaitEnd::Abandoned);
     EXPECT_EQ(runs, 3);
 }
 

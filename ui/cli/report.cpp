@@ -81,15 +81,14 @@ std::string SettingsWords(const LineSettings& settings)
 std::string JsonLine(const char* verb, const Command& command, const Outcome& outcome, bool detail)
 {
     const RegisterRef& ref = command.ref;
-    const bool read = command.kind == Row::Read;
+    const bool read = command.kind == CommandKind::Read;
     std::string json =
         "{\"command\":" + Quoted(verb) + Field("outcome", Quoted(EndingOf(outcome.result).name)) +
         Field("port", Quoted(command.device)) +
         Field("speed", std::to_string(command.settings.baud)) +
         Field("parity", Quoted(ParityName(command.settings.parity))) +
         Field("station", std::to_string(command.station)) +
-        Field("ref",
-              std::to_string(ref.AreaDigit * 10000 + ref.OffsetHi * 256 + ref.OffsetLo + 1)) +
+        Field("ref", std::to_string(ReferenceNumber(ref))) +
         Field("wait", SecondsText(command.wait));
     if (outcome.shown)
         json += Field("shown", Quoted(*outcome.shown));
@@ -110,6 +109,10 @@ std::string JsonLine(const char* verb, const Command& command, const Outcome& ou
     if (outcome.timing)
         json += Field("first_ms", Milliseconds(outcome.timing->first)) +
                 Field("last_ms", Milliseconds(outcome.timing->last));
+    if (outcome.sent && outcome.result != Result::PortError)
+        json += Field("ended", Quoted(EndingText(command, outcome))) +
+                Field("ended_ms", Milliseconds(outcome.ended));
+    json += Field("tries", std::to_string(outcome.tries));
     json += Field("answer", Quoted(AnswerText(command, outcome)));
     if (detail)
         json += Field("detail", Quoted(outcome.detail));
@@ -123,11 +126,11 @@ void PrintOutcome(const Options& options, const Outcome& outcome)
         std::fprintf(stderr, "vek-cli: %s\n", PortErrorText(outcome.error).c_str());
     std::string text;
     if (options.json)
-        text = JsonLine(command.kind == Row::Read ? "read" : "write", command, outcome,
+        text = JsonLine(command.kind == CommandKind::Read ? "read" : "write", command, outcome,
                         options.verbose);
     else if (options.verbose)
         text = (outcome.shown ? *outcome.shown + "\n" : "") + outcome.detail;
-    else if (command.kind == Row::Read || !outcome.sent)
+    else if (command.kind == CommandKind::Read || !outcome.sent)
         text = outcome.shown.value_or("");
     else
         text = "Sent " + Hex(*outcome.sent) + "\n" + AnswerText(command, outcome);

@@ -65,8 +65,7 @@ void PrintFound(const Options& options, const Command& command, const Outcome& o
 
 } // namespace
 
-std::vector<LineSettings> ScanOrder(const std::vector<int>& speeds,
-                                    const std::vector<Parity>& parities)
+std::vector<ScanTry> ScanOrder(const Options& options)
 {
     struct Ranked
     {
@@ -74,70 +73,79 @@ std::vector<LineSettings> ScanOrder(const std::vector<int>& speeds,
         std::tuple<std::size_t, std::size_t, std::size_t> rank;
     };
     std::vector<Ranked> ranked;
-    for (std::size_t s = 0; s < speeds.size(); ++s)
-        for (std::size_t p = 0; p < parities.size(); ++p) {
-            const LineSettings settings{speeds[s], parities[p]};
+    for (std::size_t s = 0; s < options.speeds.size(); ++s)
+        for (std::size_t p = 0; p < options.parities.size(); ++p) {
+            const LineSettings settings{options.speeds[s], options.parities[p]};
             if (std::none_of(ranked.begin(), ranked.end(),
                              [&](const Ranked& r) { return r.settings == settings; }))
                 ranked.push_back({settings, {std::max(s, p), s + p, p}});
         }
     std::stable_sort(ranked.begin(), ranked.end(),
                      [](const Ranked& a, const Ranked& b) { return a.rank < b.rank; });
-    std::vector<LineSettings> order;
+    // Most devices keep a low station and a common setting; finding them fast matters more than
+    // the order of the rest.
+    constexpr int kFirstStations = 20;
+    const int early = std::min<int>(options.lastStation, options.firstStation + kFirstStations - 1);
+    const auto common = [](const Ranked& r) { return std::get<0>(r.rank) <= 1; };
+    std::vector<ScanTry> order;
     for (const Ranked& r : ranked)
-        order.push_back(r.settings);
+        for (int station = options.firstStation; common(r) && station <= early; ++station)
+            order.push_back({r.settings, station});
+    for (const Ranked& r : ranked)
+        for (int station = common(r) ? early + 1 : options.firstStation;
+             station <= options.lastStation; ++station)
+            order.push_back({r.settings, station});
     return order;
 }
 
 ExitStatus Scan(Line& line, const Options& options, bool progress)
 {
-    const std::vector<LineSettings> order = ScanOrder(options.speeds, options.parities);
-    const std::size_t total = order.size() * (options.lastStation - options.firstStation + 1u);
+    const std::vector<ScanTry> order = ScanOrder(options);
+    const std::size_t total = order.size();
     const Progress shown(progress, total);
     std::size_t tried = 0;
     std::size_t found = 0;
-    bool garbled = false;
+    std::vector<LineSettings> garbledAt; // told once a setting
     std::optional<ExitStatus> stopped;
     std::string why;
     const auto interrupted = [&] { return line.wait.abandoned && line.wait.abandoned(); };
-    for (const LineSettings& settings : order) {
-        bool garbledHere = false;
-        for (int station = options.firstStation; station <= options.lastStation; ++station) {
-            if (stopped || (found > 0 && !options.all) || interrupted())
-                break;
-            shown.Show(tried, found);
-            Command command = options.command;
-            command.settings = settings;
-            command.station = static_cast<std::uint8_t>(station);
-            const Outcome outcome = Run(line, command);
-            tried += outcome.result == Result::Abandoned ? 0 : 1;
-            switch (outcome.result) {
-            case Result::Abandoned:
-                // Given up during its wait, the command leaves the port open.
-                line.port.Close();
-                break;
-            case Result::PortError:
-                stopped = kExitPortError;
-                why = "stopped, the port failed: " + PortErrorText(outcome.error);
-                break;
-            case Result::Value:
-            case Result::Exception:
+    for (const ScanTry& next : order) {
+        if (stopped || (found > 0 && !options.all) || interrupted())
+            break;
+        shown.Show(tried, found);
+        Command command = options.command;
+        command.settings = next.settings;
+        command.station = static_cast<std::uint8_t>(next.station);
+        const Outcome outcome = Run(line, command);
+        tried += outcome.result == Result::Abandoned ? 0 : 1;
+        switch (outcome.result) {
+        case Result::Abandoned:
+            // Given up during its wait, the command leaves the port open.
+            line.port.Close();
+            break;
+        case Result::PortError:
+            stopped = kExitPortError;
+            why = "stopped, the port failed: " + PortErrorText(outcome.error);
+            break;
+        case Result::Value:
+        case Result::Exception:
+            shown.Clear();
+            PrintFound(options, command, outcome);
+            ++found;
+            break;
+        case Result::CrcError:
+            if (std::find(garbledAt.begin(), garbledAt.end(), next.settings) ==
+                garbledAt.end()) {
                 shown.Clear();
                 PrintFound(options, command, outcome);
-                ++found;
-                break;
-            case Result::CrcError:
-                if (!garbledHere) {
-                    shown.Clear();
-                    PrintFound(options, command, outcome);
-                }
-                garbled = garbledHere = true;
-                break;
-            default:
-                break;
+                garbledAt.push_back(next.settings);
             }
+            break;
+        default:
+            break;
         }
     }
+    const bool garbled = !garbledAt.empty();
     if (!stopped && interrupted()) {
         stopped = kExitInterrupted;
         why = "interrupted";
