@@ -247,7 +247,8 @@ std::string EndingText(const Command& command, const Outcome& outcome)
         return "Waited the whole " + wait + " s";
     if (outcome.waitEnd == WaitEnd::Complete)
         return "Whole reply after " + Milliseconds(outcome.ended) + " ms";
-    return (outcome.received.n == 0 ? "No answer within " : "No whole reply within ") + wait + " s";
+    const bool nothing = outcome.received.n == outcome.echo;
+    return (nothing ? "No answer within " : "No whole reply within ") + wait + " s";
 }
 
 std::string TriesText(int tries)

@@ -62,8 +62,16 @@ TEST(Cli, ArgumentLines)
 {
     const SlaveProcess slave;
     const PtyPeer quiet;
+    // $W answers a write with another correct frame and a read with a wrong CRC; $N never.
+    const PtyPeer wrong({}, [](const Bytes& request, const termios&) {
+        return PtyAnswer{.reply = request[1] == 0x06 ? WithCrc({0x01, 0x06, 0x00, 0x09, 0x00, 0x01})
+                                                     : Bytes{0x01, 0x04, 0x02, 0x00, 0x2A, 0, 0}};
+    });
+    const PtyPeer none;
     const std::map<std::string, std::string> devices{{"$S", slave.Device()},
-                                                     {"$Q", quiet.Device()}};
+                                                     {"$Q", quiet.Device()},
+                                                     {"$W", wrong.Device()},
+                                                     {"$N", none.Device()}};
     const std::string json =
         R"j({"command":"read","outcome":"value","port":")j" + slave.Device() +
         R"j(","speed":19200,"parity":"none","station":1,"ref":30002,"wait":0.2,"shown":" 42",)j"
@@ -78,6 +86,14 @@ TEST(Cli, ArgumentLines)
         {"read $S 30002 -v", 0, "Received 7 bytes: 01 04 02 00 2A 38 EF\nValue 42 (unsigned 42",
          ""},
         {"read $S 30002 --json", 0, json, ""},
+        {"read $S 30003 --json", 0, R"("shown":"-2","value":-2,"unsigned":65534)", ""},
+        {"read $S 30002 --wait 60", 0, " 42\n", ""},
+        {"read $S 30002 --whole-wait -v", 0, "\nWaited the whole 0.2 s", ""},
+        {"read $S 30002 -v", 0, "\nWhole reply after ", ""},
+        {"write $W 40010 0", 5, "The reply is not the request sent back", ""},
+        {"read $W 30002", 2, "CRCErr\n", ""},
+        {"read $N 30002 --wait 0.05 --retries 2 -v", 1, "No answer within 0.05 s\nTried 3 times", ""},
+        {R"(read ./vek\none 30002 --json)", 4, R"("port":"./vek\\none")", ""},
         {"write $S 40010 70000", 0, "Sent 01 06 00 09 11 70 54 7C\nThe slave confirmed the write\n",
          ""},
         {"read $S 40010", 0, " 4464\n", ""},
@@ -105,6 +121,9 @@ TEST(Cli, ArgumentLines)
         {"read $Q 30002 -v=1", 64, "", "-v takes no value"},
         {"read $Q 30002 --wait", 64, "", "--wait needs a value"},
         {"read $Q 30002 --wait 0", 64, "", "--wait takes seconds above 0"},
+        {"read $Q 30002 --wait 60.01", 64, "", "--wait takes seconds above 0, up to 60"},
+        {"read $Q 30002 --retries -1", 64, "", "--retries takes 0 to 10, not '-1'"},
+        {"read $Q 30002 --retries 100", 64, "", "--retries takes 0 to 10, not '100'"},
         {"scan $Q --stations 9-3", 64, "", "from the first station to the last"},
         {"scan $Q --speeds 9600,", 64, "", "not ''"},
         {"scan $Q --ref 20001", 64, "", "neither an input register"},

@@ -33,6 +33,7 @@ struct FakeClock
     double step = 0.05;
     std::vector<double> sleeps; // what each event run was allowed to sleep
     std::vector<std::string>* journal = nullptr;
+    std::function<void()> onStep; // what the line does meanwhile
 
     WaitServices Services()
     {
@@ -42,6 +43,8 @@ struct FakeClock
                                 if (journal && sleeps.size() == 1)
                                     journal->push_back("wait");
                                 now += step;
+                                if (onStep)
+                                    onStep();
                             },
                             {}};
     }
@@ -203,6 +206,10 @@ TEST(Commands, ExplainWhatTheyDidInTheDetail)
          "Exception 01: Illegal function\nReply for function 0, not 4"},
         {false, "30002", "", {0x01, 0x04, 0x00, 0x01, 0x00, 0x01, 0x60, 0x0A, 0x01, 0x04, 0x02,
          0x00, 0x2A, 0x38, 0xEF}, "(the first 8 are the adapter's echo of the request)\nValue 42"},
+        // Behind the echo, the reply's own times.
+        {false, "30002", "", {0x01, 0x04, 0x00, 0x01, 0x00, 0x01, 0x60, 0x0A, 0x01, 0x04, 0x02,
+         0x00, 0x2A, 0x38, 0xEF}, "Reply 7 bytes, from 12.0 to 14.0 ms", nullptr, "1",
+         {{1, 8}, {12, 11}, {14, 15}}},
         {false, "30002", "", {}, "Received 0 bytes\nNo reply within 0.2 s"},
         {true, "41001", "70000", {},
          "\nStation 1, holding register 41001 (function 6)\nValue sent 4464 (signed 4464, hex 1170)"
@@ -223,11 +230,18 @@ TEST(Commands, ExplainWhatTheyDidInTheDetail)
         {false, "30002", "", {0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEF, 0xFF, 0x12},
          "A correct reply (value 42) is followed by 2 stray bytes FF 12", "unbiased"},
         {false, "30002", "", {0x01, 0x04, 0x02, 0x00}, "The reply is cut short: 4 of its 7 bytes came"},
+        {false, "30002", "", {0x01, 0x84, 0x02}, "The reply is cut short: 3 of its 5 bytes came"},
+        {false, "30002", "", {0x00, 0x01, 0x84, 0x02, 0xC2, 0xC1},
+         "A correct reply (exception 02) follows 1 stray byte 00"},
+        {true, "41001", "0", {0x01, 0x06, 0x03, 0xE8, 0x00, 0x01, 0xC8, 0x7A},
+         "The reply is not the request sent back"},
         {false, "30002", "", {0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEE},
          "The last two bytes are not the CRC of the rest", "A correct reply"},
         {false, "30002", "", {0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEF},
          "Reply 7 bytes, from 170.0 to 185.0 ms after the request\nThe slave answers close to the "
          "0.2 s this tool waits", nullptr, "1", {{170, 2}, {185, 7}}},
+        {false, "30002", "", {0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEF}, "The slave answers close",
+         nullptr, "1", {{100, 2}, {170, 7}}},
         {true, "41001", "12,7", {}, "Value sent 12 ("},
         {true, "41001", "no number", {}, "Value sent 0 ("},
         // Nothing sent: the reason, and that the result on screen is older.
@@ -463,6 +477,123 @@ TEST(DeviceForPort, IsThePathThatTheOpeningUses)
         EXPECT_EQ(DeviceForPort(c.port).path, c.path)
             << name << "=" << (c.variable ? c.variable : "");
         SetVariable(name, nullptr);
+    }
+}
+
+// The same replies through both ways of waiting: the window's, which waits the whole 0.2 s and
+// then reads what came, and the command line's, which stops at the whole reply.
+TEST(Engine, EndsAtTheWholeReplyOrAfterTheWholeWait)
+{
+    const Bytes echo{0x01, 0x04, 0x00, 0x01, 0x00, 0x01, 0x60, 0x0A}; // the read of 30002
+    const Bytes value{0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEF};
+    const Bytes exception{0x01, 0x84, 0x02, 0xC2, 0xC1};
+    using Chunks = std::vector<std::pair<int, Bytes>>; // ms after the request, bytes
+    const struct
+    {
+        const char* name;
+        Chunks chunks;
+        Result whole;      // the window's result, after 200 ms
+        Result untilReply; // the command line's
+        int endsMs;        // when the command line's wait ends
+        const char* ending;
+    } cases[] = {
+        {"value", {{10, value}}, Result::Value, Result::Value, 10, "Whole reply after 10.0 ms"},
+        {"split", {{10, {0x01, 0x04, 0x02}}, {30, {0x00, 0x2A, 0x38, 0xEF}}}, Result::Value,
+         Result::Value, 30, "Whole reply after 30.0 ms"},
+        {"echo, value", {{2, echo}, {20, value}}, Result::Value, Result::Value, 20, "after 20.0"},
+        {"exception", {{15, exception}}, Result::Exception, Result::Exception, 15, "after 15.0"},
+        {"echo, exception", {{2, echo}, {9, exception}}, Result::Exception, Result::Exception, 9,
+         "after 9.0"},
+        {"echo alone", {{2, echo}}, Result::NoAnswer, Result::NoAnswer, 200, "No answer within"},
+        {"nothing", {}, Result::NoAnswer, Result::NoAnswer, 200, "No answer within 0.2 s"},
+        {"cut short", {{10, {0x01, 0x04, 0x02, 0x00}}}, Result::CrcError, Result::CrcError, 200,
+         "No whole reply within 0.2 s"},
+        {"wrong CRC", {{10, {0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEE}}}, Result::CrcError,
+         Result::CrcError, 200, "No whole reply"},
+        {"stray before", {{5, {0x00}}, {10, value}}, Result::CrcError, Result::CrcError, 200,
+         "No whole reply"},
+        // The command line reads no further than the whole reply.
+        {"stray after", {{10, value}, {12, {0xFF}}}, Result::CrcError, Result::Value, 10,
+         "after 10.0"},
+        // A correct frame from another station is no reply to this request.
+        {"other station", {{10, {0x02, 0x04, 0x02, 0x00, 0x2A, 0x7C, 0xEF}}}, Result::Value,
+         Result::Value, 200, "No whole reply"},
+        {"babble", {{10, Bytes(5000, 0x55)}}, Result::CrcError, Result::CrcError, 200,
+         "No whole reply"},
+    };
+    for (const auto& c : cases)
+        for (const WaitMode mode : {WaitMode::Whole, WaitMode::UntilReply}) {
+            Rig rig;
+            rig.clock.step = 0.001;
+            double sentAt = 0;
+            rig.port.onSend = [&] { sentAt = rig.clock.now; };
+            std::size_t next = 0;
+            rig.clock.onStep = [&] {
+                for (; next < c.chunks.size() &&
+                       rig.clock.now - sentAt >= c.chunks[next].first / 1000.0 - 1e-9;
+                     ++next) {
+                    const Bytes& chunk = c.chunks[next].second;
+                    rig.port.reply.insert(rig.port.reply.end(), chunk.begin(), chunk.end());
+                }
+            };
+            Command command;
+            command.device = "/dev/fake";
+            command.ref = *DecodeReference("30002");
+            command.mode = mode;
+            const Outcome outcome = ::Run(rig.line, command);
+            const bool whole = mode == WaitMode::Whole;
+            const std::string name = std::string(c.name) + (whole ? ", whole wait" : "");
+            EXPECT_EQ(outcome.result, whole ? c.whole : c.untilReply) << name;
+            if (outcome.result == Result::Value)
+                EXPECT_EQ(outcome.value, 42) << name;
+            EXPECT_NEAR(outcome.ended * 1000, whole ? 200 : c.endsMs, 1.5) << name;
+            const std::string ending = whole ? "Waited the whole 0.2 s" : c.ending;
+            EXPECT_NE(outcome.detail.find(ending), std::string::npos) << name << outcome.detail;
+            EXPECT_FALSE(rig.port.IsOpen()) << name;
+        }
+}
+
+// A command tries again after no answer or a wrong CRC, each time a whole command, and only then.
+TEST(Engine, RetriesAfterNoAnswerOrAWrongCrc)
+{
+    const Bytes value{0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEF};
+    const Bytes garbled{0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEE};
+    const Bytes exception{0x01, 0x84, 0x02, 0xC2, 0xC1};
+    const struct
+    {
+        std::vector<Bytes> replies; // one a try; past them the port fails at the open
+        int retries;
+        Result result;
+        int tries;
+    } cases[] = {
+        {{Bytes{}, garbled, value}, 2, Result::Value, 3},
+        {{Bytes{}, Bytes{}, Bytes{}}, 2, Result::NoAnswer, 3},
+        {{garbled, value}, 0, Result::CrcError, 1},
+        {{exception, value}, 3, Result::Exception, 1},
+        {{Bytes{}}, 3, Result::PortError, 2},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        std::size_t sends = 0;
+        rig.port.onSend = [&] {
+            rig.port.reply = c.replies[sends];
+            // Past the script, the port is gone.
+            rig.port.failOpen = ++sends == c.replies.size();
+        };
+        Command command;
+        command.ref = *DecodeReference("30002");
+        command.mode = WaitMode::UntilReply;
+        command.retries = c.retries;
+        const Outcome outcome = ::Run(rig.line, command);
+        EXPECT_EQ(outcome.result, c.result) << c.tries;
+        EXPECT_EQ(outcome.tries, c.tries);
+        // Each try is a whole command.
+        EXPECT_EQ(std::count_if(rig.port.log.begin(), rig.port.log.end(),
+                                [](const std::string& e) { return e.starts_with("open"); }),
+                  c.tries);
+        if (c.tries > 1)
+            EXPECT_NE(outcome.detail.find("Tried " + std::to_string(c.tries) + " times"),
+                      std::string::npos);
     }
 }
 
