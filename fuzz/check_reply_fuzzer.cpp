@@ -1,4 +1,4 @@
-// CheckReply over whatever a line can deliver: any bytes, any count. Input: byte 0 is the count
+// CheckReply, and the reading of a reply to a request, over whatever a line can deliver: any bytes, any count. Input: byte 0 is the count
 // n (255 stands for "as many as can be") taken before the bytes, the rest are the received bytes;
 // the reply is the first n of them, as a command hands it over.
 //
@@ -6,6 +6,7 @@
 // of exactly their size, so AddressSanitizer sees every stray read), it never looks past the
 // first n, and its outcome is the one the reply checks call for.
 #include "modbus/frame_codec.h"
+#include "modbus/protocol.h"
 #include "oracle.h"
 
 #include <algorithm>
@@ -76,5 +77,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (got.kind == ReplyKind::Exception)
         REQUIRE(m >= 2 && bytes[1] >= 128 && oracle::Crc(oracle::Bytes(bytes.data(), m)) == 0);
+
+    // The same bytes as a reply to a request that the count picks: every function this master
+    // sends, counts from 1 to 125 and the station of the first byte, so that some replies fit.
+    static constexpr std::uint8_t functions[] = {
+        Function::ReadCoils,       Function::ReadDiscreteInputs,  Function::ReadHoldingRegisters,
+        Function::ReadInputRegisters, Function::WriteSingleCoil, Function::WriteSingleRegister};
+    const std::span<const std::uint8_t> reply(head.get(), m);
+    const Request request{m > 0 ? reply[0] : std::uint8_t{1}, functions[data[0] % 6], {},
+                          static_cast<std::uint16_t>(1 + data[0] % 125)};
+    const ReplyReading reading = ReadReply(request, reply);
+    REQUIRE(reading.at + reading.size <= m);
+    REQUIRE((reading.shape == ReplyShape::Nothing) == (m == 0));
+    REQUIRE((reading.shape == ReplyShape::Whole) == IsWholeReply(request, reply));
+    if (reading.shape == ReplyShape::Whole || reading.shape == ReplyShape::AmongStray)
+        REQUIRE(reading.size == reading.needed &&
+                oracle::Crc(oracle::Bytes(reply.data() + reading.at, reading.size)) == 0);
+    if (reading.shape == ReplyShape::CutShort)
+        REQUIRE(reading.size < reading.needed);
+    const std::span<const std::uint8_t> rest = WithoutEcho(request, reply);
+    REQUIRE(rest.data() + rest.size() == reply.data() + m);
     return 0;
 }

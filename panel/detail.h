@@ -1,6 +1,6 @@
 #pragma once
 
-#include "panel/engine.h"
+#include "panel/command.h"
 
 #include <span>
 #include <string>
