@@ -20,6 +20,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -96,6 +98,7 @@ class RecordingPort final : public SerialPort
 public:
     QtSerialPort real;
     std::vector<std::string> calls;
+    std::function<void()> beforeSend;
 
     bool Open(const std::string& device, const LineSettings& settings) override
     {
@@ -111,6 +114,8 @@ public:
     bool Send(std::span<const std::uint8_t> bytes) override
     {
         calls.push_back("send");
+        if (beforeSend)
+            beforeSend();
         return real.Send(bytes);
     }
     std::optional<std::size_t> BytesWaiting() override
@@ -370,6 +375,17 @@ TEST(RawLine, FarEndClosedDuringTheWait)
         // wait into thousands of empty event loop passes.
         EXPECT_LT(b.passes, 100) << read;
     }
+
+    // Gone before the request left: Qt reports the refused write as a vanished device
+    // (ResourceError), not as the read error of a hang-up.
+    std::optional<PtyPeer> gone(std::in_place);
+    const std::string device = gone->Device();
+    Bench b(device);
+    b.port.beforeSend = [&] { gone.reset(); };
+    b.Read("1", "30002");
+    EXPECT_EQ(b.panel.rxDetail,
+              "Last command: read\n" + device + ": device disconnected or closed");
+    EXPECT_FALSE(b.port.IsOpen());
 }
 
 // ---------------------------------------------------------------------------------------------
