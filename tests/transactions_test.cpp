@@ -412,6 +412,10 @@ TEST(TrafficLog, OneLinePerCommandUnderAHeaderAndNeverInTheWay)
     rig.Write();
     rig.panel.address[0] = "50001";
     rig.Read();
+    rig.line.wait.abandoned = [] { return true; }; // the window closed during the wait
+    rig.panel.address[0] = "30002";
+    rig.Read();
+    rig.line.wait.abandoned = {};
     std::ifstream file(path);
     std::vector<std::string> lines;
     for (std::string line; std::getline(file, line);)
@@ -423,7 +427,8 @@ TEST(TrafficLog, OneLinePerCommandUnderAHeaderAndNeverInTheWay)
                          port + "read\t1\t30002\t\t01 04 00 01 00 01 60 0A\t01 04 02 00 2A 38 EF\t42"
                                 "\t11.8-11.8",
                          port + "write\t1\t41001\t0\t01 06 03 E8 00 00 09 BA\t\tNoans\t",
-                         port + "read\t\t\t\t\t\tnot sent\t"}));
+                         port + "read\t\t\t\t\t\tnot sent\t",
+                         port + "read\t1\t30002\t\t01 04 00 01 00 01 60 0A\t\tgiven up\t"}));
 
     // A log that cannot be written changes nothing but the detail.
     SetVariable("VEK_LOG", testing::TempDir().c_str()); // a directory
