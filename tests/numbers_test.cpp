@@ -94,7 +94,7 @@ TEST(NumberFromText, RoundsLongHexAndOctalOnceAsDecimalDoes)
         {"&HFFFFFFFFFFFFFFFFF", "295147905179352825855"}, // beyond 64 bits, rounds up
         {"&H10000000000000800", "18446744073709553664"},  // 2^64 + 2^11: a tie, to even
         {"&H10000000000000801", "18446744073709555712"},  // 2^64 + 2^11 + 1: the 1 breaks the tie
-        {"&O2000000000000000004004", "18446744073709555712"}, // 2^64 + 2^11 + 2^2: likewise
+        {"&O10000000000000000020002", "73786976294838222848"}, // 2^66 + 2^13 + 2: likewise
     };
     for (const auto& c : cases)
         EXPECT_EQ(NumberFromText(c.radix), NumberFromText(c.decimal)) << c.radix;
