@@ -25,6 +25,7 @@
 #include <string>
 #include <thread>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -474,21 +475,42 @@ TEST(PortFailure, HeldByAnotherProgram)
     }
 }
 
+// A program that takes no lock (mbpoll) opening the line, without root's exemption from the
+// terminal's exclusive mode: 0, or the errno of its open().
+int TryPlainOpen(const std::string& device)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        if (getuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(255);
+        _exit(open(device.c_str(), O_RDWR | O_NOCTTY) >= 0 ? 0 : errno);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 TEST(PortFailure, TerminalProgramsAreRefusedDuringACommand)
 {
     PtyPeer peer({{.reply = ValueReply(5)}});
+    ASSERT_EQ(chmod(peer.Device().c_str(), 0666), 0);
     Bench b(peer.Device());
-    int during = -1;
+    int during = -1, plain = -1;
     b.line.wait.runPendingEvents = [&](double maxSeconds) {
-        if (during < 0)
+        if (during < 0) {
             during = TryFlock(peer.Device());
+            plain = TryPlainOpen(peer.Device());
+        }
         RunPendingEvents(maxSeconds);
     };
     b.Read("1", "30002");
     EXPECT_EQ(b.panel.rxData, " 5") << b.panel.rxDetail;
-    // Root passes Qt's TIOCEXCL, so only the lock keeps a terminal program off then.
+    // Root passes TIOCEXCL, so only the lock keeps a terminal program off then.
     EXPECT_NE(during, 0) << "a terminal program got the line in the middle of a command";
+    EXPECT_EQ(plain, EBUSY) << "a program that takes no lock got the line";
     EXPECT_EQ(TryFlock(peer.Device()), 0) << "the lock outlived the command";
+    EXPECT_EQ(TryPlainOpen(peer.Device()), 0) << "exclusive mode outlived the command";
 }
 
 // The device is closed to everyone but root, and root opens every device whatever its mode, so
