@@ -20,9 +20,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -96,6 +99,7 @@ class RecordingPort final : public SerialPort
 public:
     QtSerialPort real;
     std::vector<std::string> calls;
+    std::function<void()> beforeSend;
 
     bool Open(const std::string& device, const LineSettings& settings) override
     {
@@ -111,6 +115,8 @@ public:
     bool Send(std::span<const std::uint8_t> bytes) override
     {
         calls.push_back("send");
+        if (beforeSend)
+            beforeSend();
         return real.Send(bytes);
     }
     std::optional<std::size_t> BytesWaiting() override
@@ -370,6 +376,17 @@ TEST(RawLine, FarEndClosedDuringTheWait)
         // wait into thousands of empty event loop passes.
         EXPECT_LT(b.passes, 100) << read;
     }
+
+    // Gone before the request left: Qt reports the refused write as a vanished device
+    // (ResourceError), not as the read error of a hang-up.
+    std::optional<PtyPeer> gone(std::in_place);
+    const std::string device = gone->Device();
+    Bench b(device);
+    b.port.beforeSend = [&] { gone.reset(); };
+    b.Read("1", "30002");
+    EXPECT_EQ(b.panel.rxDetail,
+              "Last command: read\n" + device + ": device disconnected or closed");
+    EXPECT_FALSE(b.port.IsOpen());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -458,21 +475,42 @@ TEST(PortFailure, HeldByAnotherProgram)
     }
 }
 
+// A program that takes no lock (mbpoll) opening the line, without root's exemption from the
+// terminal's exclusive mode: 0, or the errno of its open().
+int TryPlainOpen(const std::string& device)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        if (getuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(255);
+        _exit(open(device.c_str(), O_RDWR | O_NOCTTY) >= 0 ? 0 : errno);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 TEST(PortFailure, TerminalProgramsAreRefusedDuringACommand)
 {
     PtyPeer peer({{.reply = ValueReply(5)}});
+    ASSERT_EQ(chmod(peer.Device().c_str(), 0666), 0);
     Bench b(peer.Device());
-    int during = -1;
+    int during = -1, plain = -1;
     b.line.wait.runPendingEvents = [&](double maxSeconds) {
-        if (during < 0)
+        if (during < 0) {
             during = TryFlock(peer.Device());
+            plain = TryPlainOpen(peer.Device());
+        }
         RunPendingEvents(maxSeconds);
     };
     b.Read("1", "30002");
     EXPECT_EQ(b.panel.rxData, " 5") << b.panel.rxDetail;
-    // Root passes Qt's TIOCEXCL, so only the lock keeps a terminal program off then.
+    // Root passes TIOCEXCL, so only the lock keeps a terminal program off then.
     EXPECT_NE(during, 0) << "a terminal program got the line in the middle of a command";
+    EXPECT_EQ(plain, EBUSY) << "a program that takes no lock got the line";
     EXPECT_EQ(TryFlock(peer.Device()), 0) << "the lock outlived the command";
+    EXPECT_EQ(TryPlainOpen(peer.Device()), 0) << "exclusive mode outlived the command";
 }
 
 // The device is closed to everyone but root, and root opens every device whatever its mode, so

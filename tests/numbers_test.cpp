@@ -93,6 +93,8 @@ TEST(NumberFromText, RoundsLongHexAndOctalOnceAsDecimalDoes)
         {"&O10000000000000000021", "144115188075855889"},
         {"&HFFFFFFFFFFFFFFFFF", "295147905179352825855"}, // beyond 64 bits, rounds up
         {"&H10000000000000800", "18446744073709553664"},  // 2^64 + 2^11: a tie, to even
+        {"&H10000000000000801", "18446744073709555712"},  // 2^64 + 2^11 + 1: the 1 breaks the tie
+        {"&O10000000000000000020002", "73786976294838222848"}, // 2^66 + 2^13 + 2: likewise
     };
     for (const auto& c : cases)
         EXPECT_EQ(NumberFromText(c.radix), NumberFromText(c.decimal)) << c.radix;

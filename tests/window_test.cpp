@@ -139,6 +139,25 @@ TEST(Window, EveryControlHasThePlaceAndFontOfTheLayoutTable)
     }
 }
 
+TEST(Window, TwipsRoundAndNoControlCoversAnother)
+{
+    // 1092 twips are 72.8 pixels at 96 dpi, 6 twips 0.5 at 120: both round up.
+    EXPECT_EQ(Px(1092), 73);
+    EXPECT_EQ(Px(6, 120), 1);
+    MainWindow w;
+    // Options 255 twips high on a 240-twip pitch share their blank edge row, as on Windows.
+    const auto drawn = [](const QWidget* c) { return c->geometry().adjusted(0, 0, 0, -1); };
+    const QList<QWidget*> all = w.findChildren<QWidget*>();
+    for (qsizetype i = 0; i < all.size(); ++i)
+        for (qsizetype j = i + 1; j < all.size(); ++j)
+            EXPECT_TRUE(all[i]->parentWidget() != all[j]->parentWidget() ||
+                        !drawn(all[i]).intersects(drawn(all[j])))
+                << qPrintable(all[i]->objectName()) << " overlaps "
+                << qPrintable(all[j]->objectName());
+    // The line between the rows has its middle row where the table puts it.
+    EXPECT_EQ(Find(w, "Line1")->geometry().center().y(), Px(FindControl("Line1")->top));
+}
+
 // Runs again at QT_SCALE_FACTOR 1.5 and 2 (tests/CMakeLists.txt).
 TEST(Window, CaptionsFitAndOptionsClearTheirFrame)
 {

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #endif
 
@@ -103,6 +104,9 @@ bool QtSerialPort::Open(const std::string& device, const LineSettings& settings)
                    ? Fail(PortFault::InUse)
                    : Fail(PortFault::System, QString::fromLocal8Bit(std::strerror(error)));
     }
+    // Programs that take neither lock (mbpoll, a plain open()) are refused with EBUSY while the
+    // terminal is in exclusive mode; root is exempt. Qt sets it too, but does not promise to.
+    ::ioctl(fd, TIOCEXCL);
     m_marked = settings.parity != Parity::None;
     if (m_marked && !MarkReceiveErrors(fd)) {
         const int error = errno;
@@ -118,8 +122,13 @@ bool QtSerialPort::Open(const std::string& device, const LineSettings& settings)
 
 void QtSerialPort::Close()
 {
-    if (m_port.isOpen())
+    if (m_port.isOpen()) {
+#ifdef Q_OS_UNIX
+        // Exclusive mode outlives this descriptor while another holds the terminal open.
+        ::ioctl(static_cast<int>(m_port.handle()), TIOCNXCL);
+#endif
         m_port.close();
+    }
     m_received.clear();
     m_marks.Reset();
     m_marked = false;

@@ -7,7 +7,8 @@
 #include <QString>
 
 // SerialPort on Qt SerialPort: 8 data bits, 1 stop bit, no flow control, modem lines untouched;
-// the line is claimed both by Qt's lock file and, on Unix, by flock() as terminal programs do.
+// the line is claimed by Qt's lock file and, on Unix, by flock() as terminal programs do, and by
+// the terminal's exclusive mode (TIOCEXCL) against programs that take no lock, root excepted.
 // With odd or even parity a byte received with a parity or framing error is taken as '?'.
 class QtSerialPort final : public SerialPort
 {
