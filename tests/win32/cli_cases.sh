@@ -18,6 +18,12 @@ expect() {
     fi
 }
 expect 0 " 42" read COM1 30002
+# The read ends at the whole reply, not at its longest wait (10 s; 5 s leave room for a slow wine).
+expect 0 " 42" read COM1 30002 --wait 10 -v
+if ! tr -d '\r' <"$work/stdout" | awk '/^Whole reply after/ && $4 < 5000 { ok = 1 } END { exit !ok }'; then
+    echo "FAIL: a read that did not end at its reply: $(tr -d '\r' <"$work/stdout")" >&2
+    failed=1
+fi
 expect 0 "station 1, 19200 none: Value 100 (unsigned 100, hex 0064)" scan COM1 --stations 1-2
 garbled="something answers at 9600 even, but not correctly"
 expect 2 "$garbled (station 3: The last two bytes are not the CRC of the rest)" \
