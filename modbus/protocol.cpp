@@ -152,3 +152,13 @@ std::uint8_t ExceptionCodeOf(std::span<const std::uint8_t> reply)
 {
     return reply[2];
 }
+
+std::uint8_t StationOf(std::span<const std::uint8_t> frame)
+{
+    return frame[0];
+}
+
+std::uint8_t FunctionOf(std::span<const std::uint8_t> frame)
+{
+    return frame[1] & static_cast<std::uint8_t>(~kExceptionBit);
+}

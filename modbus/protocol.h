@@ -93,6 +93,9 @@ std::span<const std::uint8_t> WithoutEcho(const Request& request, std::span<cons
 
 // The operator's number for a reference: 30002 for input register offset 1.
 int ReferenceNumber(const RegisterRef& ref);
+// The station a frame names, and its function without the exception bit.
+std::uint8_t StationOf(std::span<const std::uint8_t> frame);
+std::uint8_t FunctionOf(std::span<const std::uint8_t> frame);
 // What a whole reply carries: the i-th register of a register read's reply; the code of an
 // exception reply.
 std::uint16_t RegisterOf(std::span<const std::uint8_t> reply, std::size_t i = 0);

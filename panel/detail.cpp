@@ -16,6 +16,11 @@ std::string CountedHex(const char* what, std::span<const std::uint8_t> bytes)
     return std::string(what) + " " + count + (bytes.empty() ? "" : ": " + Hex(bytes));
 }
 
+std::string HexByte(std::uint8_t byte)
+{
+    return Hex(std::span(&byte, 1));
+}
+
 std::string HexWord(std::uint16_t word)
 {
     const std::array<std::uint8_t, 2> bytes{static_cast<std::uint8_t>(word >> 8),
@@ -112,9 +117,9 @@ std::string AnswerText(const Command& command, const Outcome& outcome)
     case Result::CrcError:
         return "The last two bytes are not the CRC of the rest";
     case Result::Exception: {
-        const std::uint8_t byte = reply.size() >= 3 ? ExceptionCodeOf(reply) : 0;
-        const std::string name = reply.size() >= 3 ? ExceptionName(byte) : "";
-        const std::string code = reply.size() >= 3 ? Hex(std::span(&byte, 1)) : "";
+        const bool whole = reply.size() >= kExceptionSize - kCrcSize;
+        const std::string name = whole ? ExceptionName(ExceptionCodeOf(reply)) : "";
+        const std::string code = whole ? HexByte(ExceptionCodeOf(reply)) : "";
         return read ? "Exception " + code + (name.empty() ? "" : ": " + name)
                     : "The slave refused the write: exception " + code +
                           (name.empty() ? "" : " " + name);
@@ -157,7 +162,7 @@ std::string Salvage(const Command& command, std::span<const std::uint8_t> rx,
     const auto after = rx.subspan(reading.at + reading.size);
     std::string text = "A correct reply (";
     if (reading.exception)
-        text += "exception " + Hex(reply.subspan(2, 1));
+        text += "exception " + HexByte(ExceptionCodeOf(reply));
     else if (command.kind == CommandKind::Read)
         text += "value " + std::to_string(static_cast<std::int16_t>(RegisterOf(reply)));
     else
@@ -181,11 +186,11 @@ std::string Mismatch(const TxFrame& sent, std::span<const std::uint8_t> reply,
         return {};
     std::string text;
     if (reading.otherStation)
-        text += "\nReply from station " + std::to_string(reply[0]) + ", not " +
-                std::to_string(sent[0]);
+        text += "\nReply from station " + std::to_string(StationOf(reply)) + ", not " +
+                std::to_string(StationOf(sent));
     if (reading.otherFunction)
-        text += "\nReply for function " + std::to_string(reply[1] & ~kExceptionBit) + ", not " +
-                std::to_string(sent[1]);
+        text += "\nReply for function " + std::to_string(FunctionOf(reply)) + ", not " +
+                std::to_string(FunctionOf(sent));
     return text;
 }
 
@@ -208,9 +213,10 @@ std::string Timing(const Command& command, const Outcome& outcome, std::size_t r
 std::string Detail(const Command& command, const Outcome& outcome)
 {
     const TxFrame& sent = *outcome.sent;
-    std::string detail = Heading(command.kind) + "\n" + RequestText(sent[0], sent[1], command.ref);
+    std::string detail = Heading(command.kind) + "\n" +
+                         RequestText(StationOf(sent), FunctionOf(sent), command.ref);
     if (command.kind == CommandKind::Write)
-        detail += "\nValue sent " + Word(static_cast<std::uint16_t>(sent[4] << 8 | sent[5]), false);
+        detail += "\nValue sent " + Word(command.value, false);
     detail += "\n" + CountedHex("Sent", sent);
     if (outcome.result == Result::PortError)
         return detail + "\nThe reply could not be read: " + PortErrorText(outcome.error);

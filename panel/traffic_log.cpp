@@ -53,10 +53,10 @@ std::string LogLine(const std::string& time, int portNo, const Command& command,
     std::string station, reference, value, sent;
     if (outcome.sent) {
         const TxFrame& frame = *outcome.sent;
-        station = std::to_string(frame[0]);
+        station = std::to_string(StationOf(frame));
         reference = std::to_string(ReferenceNumber(command.ref));
         if (!read)
-            value = std::to_string(frame[4] << 8 | frame[5]);
+            value = std::to_string(command.value);
         sent = Hex(frame, kLogBytes);
     }
     std::string timing;
