@@ -7,6 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include <vector>
+
+using Bytes = std::vector<std::uint8_t>;
+
 // One Modbus RTU request: station, function, two address bytes, two data bytes, CRC low, high.
 using TxFrame = std::array<std::uint8_t, 8>;
 

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
+#include <vector>
 
 // What a master sends and what it may get back: the function codes by name, the length of the
 // reply each request expects, and one reading of what came back. The only place that knows which
@@ -29,26 +32,53 @@ constexpr std::size_t kCrcSize = 2;
 // A read's reply: station, function, byte count, the data, CRC.
 constexpr std::size_t kReadReplyOverhead = 5;
 
-// The register areas of the operator's references, by their leading digit.
+// The tables of the operator's references, by their leading digit.
+constexpr int kCoilArea = 0;
+constexpr int kDiscreteInputArea = 1;
 constexpr int kInputRegisterArea = 3;
 constexpr int kHoldingRegisterArea = 4;
 
-// The function that reads, or writes one value into, a register of the reference's area; nothing
-// where the area has no such function.
-std::optional<std::uint8_t> ReadFunctionFor(const RegisterRef& ref);
-std::optional<std::uint8_t> WriteFunctionFor(const RegisterRef& ref);
+// How much one request may carry.
+constexpr std::uint16_t kMostRegistersRead = 125;
+constexpr std::uint16_t kMostBitsRead = 2000;
+constexpr std::uint16_t kMostRegistersWritten = 123;
+constexpr std::uint16_t kMostBitsWritten = 1968;
+// A single coil's value on the wire.
+constexpr std::uint16_t kCoilOn = 0xFF00;
+constexpr std::uint16_t kCoilOff = 0x0000;
 
-// A request of eight bytes: a read of `data` registers or bits from `address` on, or a write of
-// the value `data` into one.
+// The function that reads the reference's table, or writes one or several values into it;
+// nothing where the table has no such function.
+std::optional<std::uint8_t> ReadFunctionFor(const RegisterRef& ref);
+std::optional<std::uint8_t> WriteFunctionFor(const RegisterRef& ref, bool several);
+// Whether the function reads or writes bits (coils, discrete inputs) rather than registers.
+bool IsBitFunction(std::uint8_t function);
+// The most registers or bits one request of the function may carry.
+std::uint16_t MostCount(std::uint8_t function);
+
+// A six-digit reference, which reaches every address of its table: 000001-065536 coils,
+// 100001-165536 discrete inputs, 300001-365536 input registers, 400001-465536 holding registers.
+// Whether the text has that form (six decimal digits), and the reference, or nothing where the
+// number lies outside those ranges.
+bool IsSixDigitReference(std::string_view text);
+std::optional<RegisterRef> SixDigitReference(std::string_view text);
+// The reference of a zero-based protocol address in the area's table.
+RegisterRef ReferenceAt(int area, std::uint16_t address);
+std::uint16_t AddressOf(const RegisterRef& ref);
+
+// A request: a read of `data` registers or bits from the reference on; a single write of the
+// value `data` (a coil: kCoilOn or kCoilOff); a multiple write of `values` (coils: 0 or 1).
 struct Request
 {
     std::uint8_t station = 1;
     std::uint8_t function = Function::ReadHoldingRegisters;
     RegisterRef ref;
     std::uint16_t data = 1;
+    std::vector<std::uint16_t> values;
 };
 
-TxFrame Encode(const Request& request);
+// The request's frame, CRC included: 8 bytes, or 9 + the data of a multiple write.
+Bytes Encode(const Request& request);
 
 // How many bytes the normal reply to the request has, CRC included: a read's byte count and its
 // data, a single write's request sent back, a multiple write's address and count.
@@ -91,11 +121,16 @@ bool IsWholeReply(const Request& request, std::span<const std::uint8_t> bytes);
 // only when more follows the first copy.
 std::span<const std::uint8_t> WithoutEcho(const Request& request, std::span<const std::uint8_t> rx);
 
-// The operator's number for a reference: 30002 for input register offset 1.
+// The operator's number for a reference: 30002 for input register offset 1, 410001 for holding
+// register offset 10000; and as text, with a coil's leading zeros: "00017".
 int ReferenceNumber(const RegisterRef& ref);
+std::string ReferenceText(const RegisterRef& ref);
 // The station a frame names, and its function without the exception bit.
 std::uint8_t StationOf(std::span<const std::uint8_t> frame);
 std::uint8_t FunctionOf(std::span<const std::uint8_t> frame);
+// What a whole read reply carries: its registers, or its first `count` bits.
+std::vector<std::uint16_t> RegistersOf(std::span<const std::uint8_t> reply);
+std::vector<bool> BitsOf(std::span<const std::uint8_t> reply, std::size_t count);
 // What a whole reply carries: the i-th register of a register read's reply; the code of an
 // exception reply.
 std::uint16_t RegisterOf(std::span<const std::uint8_t> reply, std::size_t i = 0);

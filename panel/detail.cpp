@@ -36,12 +36,24 @@ std::string Heading(CommandKind kind)
     return kind == CommandKind::Read ? "Last command: read" : "Last command: write";
 }
 
-// The request in words, for example "Station 1, input register 30002 (function 4)".
-std::string RequestText(std::uint8_t station, std::uint8_t function, const RegisterRef& ref)
+std::string TableName(const RegisterRef& ref, bool plural)
 {
-    return "Station " + std::to_string(station) + ", " +
-           (ref.AreaDigit == kInputRegisterArea ? "input register " : "holding register ") +
-           std::to_string(ReferenceNumber(ref)) + " (function " + std::to_string(function) + ")";
+    const char* names[] = {"coil", "discrete input", "", "input register", "holding register"};
+    const int area = ref.AreaDigit >= 0 && ref.AreaDigit <= kHoldingRegisterArea ? ref.AreaDigit
+                                                                                 : kHoldingRegisterArea;
+    return names[area] + std::string(plural ? "s" : "");
+}
+
+// The request in words, for example "Station 1, input register 30002 (function 4)", "Station 1,
+// 10 holding registers from 40001 (function 3)".
+std::string RequestText(std::uint8_t station, std::uint8_t function, const RegisterRef& ref,
+                        std::size_t count)
+{
+    const std::string what = count == 1 ? TableName(ref, false) + " " + ReferenceText(ref)
+                                        : std::to_string(count) + " " + TableName(ref, true) +
+                                              " from " + ReferenceText(ref);
+    return "Station " + std::to_string(station) + ", " + what + " (function " +
+           std::to_string(function) + ")";
 }
 
 // A register's word as both readings and in hex, for example "-25536 (unsigned 40000, hex 9C40)".
@@ -85,6 +97,22 @@ std::string ResultText(const ReplyOutcome& outcome)
     return TextFromNumber(outcome.value);
 }
 
+std::string BlockResultText(const Outcome& outcome)
+{
+    switch (outcome.result) {
+    case Result::Value:
+        return outcome.bits.empty() ? TextFromNumber(outcome.value) : outcome.bits[0] ? " 1" : " 0";
+    case Result::NoAnswer:
+        return "Noans";
+    case Result::Exception:
+        return "CMDErr";
+    case Result::OtherReply:
+        return "WrongReply";
+    default:
+        return "CRCErr";
+    }
+}
+
 std::string SecondsText(double seconds)
 {
     char text[32];
@@ -125,11 +153,17 @@ std::string AnswerText(const Command& command, const Outcome& outcome)
                           (name.empty() ? "" : " " + name);
     }
     case Result::Value:
+        if (!outcome.bits.empty() || outcome.words.size() > 1)
+            return std::to_string(outcome.bits.empty() ? outcome.words.size() : outcome.bits.size()) +
+                   " values read";
         return "Value " + Word(static_cast<std::uint16_t>(outcome.value), true);
     case Result::Confirmed:
         return "The slave confirmed the write";
     case Result::OtherReply:
-        return "The reply is not the request sent back, as a slave confirms a write";
+        return read ? "The reply is a correct frame, but not the one this request asks for"
+               : command.values.empty()
+                   ? "The reply is not the request sent back, as a slave confirms a write"
+                   : "The reply does not name the address and count written, as a slave confirms";
     case Result::PortError:
         return PortErrorText(outcome.error);
     case Result::NotSent:
@@ -179,7 +213,7 @@ std::string Salvage(const Command& command, std::span<const std::uint8_t> rx,
 
 // A reply with a good CRC is taken as it is; the operator should still learn of a second slave or
 // a gateway answering in the station's place.
-std::string Mismatch(const TxFrame& sent, std::span<const std::uint8_t> reply,
+std::string Mismatch(std::span<const std::uint8_t> sent, std::span<const std::uint8_t> reply,
                      const ReplyReading& reading)
 {
     if (reading.shape != ReplyShape::Foreign)
@@ -212,11 +246,15 @@ std::string Timing(const Command& command, const Outcome& outcome, std::size_t r
 
 std::string Detail(const Command& command, const Outcome& outcome)
 {
-    const TxFrame& sent = *outcome.sent;
+    const Bytes& sent = *outcome.sent;
+    const bool write = command.kind == CommandKind::Write;
+    const std::size_t count = !write ? command.count : std::max<std::size_t>(command.values.size(), 1);
     std::string detail = Heading(command.kind) + "\n" +
-                         RequestText(StationOf(sent), FunctionOf(sent), command.ref);
-    if (command.kind == CommandKind::Write)
-        detail += "\nValue sent " + Word(command.value, false);
+                         RequestText(StationOf(sent), FunctionOf(sent), command.ref, count);
+    if (write && command.values.empty())
+        detail += "\nValue sent " + (command.ref.AreaDigit == kCoilArea
+                                         ? std::string(command.value == kCoilOn ? "on" : "off")
+                                         : Word(command.value, false));
     detail += "\n" + CountedHex("Sent", sent);
     if (outcome.result == Result::PortError)
         return detail + "\nThe reply could not be read: " + PortErrorText(outcome.error);
@@ -226,7 +264,8 @@ std::string Detail(const Command& command, const Outcome& outcome)
     const auto reply = counted.subspan(outcome.echo);
     detail += "\n" + CountedHex("Received", counted);
     if (outcome.echo > 0)
-        detail += "\n(the first 8 are the adapter's echo of the request)";
+        detail += "\n(the first " + std::to_string(outcome.echo) +
+                  " are the adapter's echo of the request)";
     detail += "\n" + AnswerText(command, outcome);
     if (outcome.result == Result::CrcError)
         detail += Salvage(command, reply, outcome.reading);

@@ -14,6 +14,9 @@ std::string Hex(std::span<const std::uint8_t> bytes, std::size_t limit = 64);
 // What the result field shows for a reply: the value as " 42" or "-2", "Noans", "CRCErr",
 // "CMDErr".
 std::string ResultText(const ReplyOutcome& outcome);
+// The same for a read the window cannot send (a block, bits): its first value, or "Noans",
+// "CRCErr", "CMDErr", and "WrongReply" for a correct frame that does not answer the request.
+std::string BlockResultText(const Outcome& outcome);
 // Seconds as an operator writes them, "0.2".
 std::string SecondsText(double seconds);
 

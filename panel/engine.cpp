@@ -8,8 +8,8 @@ namespace {
 
 // What the window's checks make of a reply: a read's value, or a write's confirmation, which is
 // the request itself coming back.
-Result ResultOf(const Command& command, const TxFrame& sent, std::span<const std::uint8_t> reply,
-                ReplyKind kind)
+Result ResultOf(const Command& command, std::span<const std::uint8_t> sent,
+                std::span<const std::uint8_t> reply, ReplyKind kind)
 {
     switch (kind) {
     case ReplyKind::NoAnswer:
@@ -25,6 +25,34 @@ Result ResultOf(const Command& command, const TxFrame& sent, std::span<const std
         return Result::Value;
     return std::equal(reply.begin(), reply.end(), sent.begin(), sent.end()) ? Result::Confirmed
                                                                            : Result::OtherReply;
+}
+
+// The window's requests (one input or holding register read, one holding register written) keep
+// the window's checks, which take a correct frame as it is. Every other request is answered only by
+// its own reply: a block for another count, another station or another function is a wrong reply,
+// not values.
+bool WindowRequest(const Request& request)
+{
+    return (request.function == Function::ReadInputRegisters ||
+            request.function == Function::ReadHoldingRegisters) && request.data == 1
+               ? true
+               : request.function == Function::WriteSingleRegister;
+}
+
+Result StrictResult(const Command& command, const ReplyReading& reading)
+{
+    switch (reading.shape) {
+    case ReplyShape::Nothing:
+        return Result::NoAnswer;
+    case ReplyShape::Whole:
+        return reading.exception                   ? Result::Exception
+               : command.kind == CommandKind::Read ? Result::Value
+                                                   : Result::Confirmed;
+    case ReplyShape::Foreign:
+        return Result::OtherReply;
+    default:
+        return Result::CrcError;
+    }
 }
 
 // When bytes `from` to `to` - 1 of what was received came in, from the port's receive events.
@@ -123,11 +151,11 @@ Outcome Exchange(Line& line, const Command& command)
     if (const std::string* why = std::get_if<std::string>(&requested)) {
         line.port.Close();
         Outcome outcome;
-        outcome.detail = NothingSentDetail(command.kind, "the address is " + *why);
+        outcome.detail = NothingSentDetail(command.kind, *why);
         return outcome;
     }
     const Request& request = std::get<Request>(requested);
-    const TxFrame frame = Encode(request);
+    const Bytes frame = Encode(request);
 
     if (!line.port.Send(frame))
         return Failed(line, command.kind);
@@ -154,12 +182,25 @@ Outcome Exchange(Line& line, const Command& command)
     line.port.Close();
 
     const auto reply = WithoutEcho(request, std::span(rx->bytes.data(), rx->n));
-    const ReplyOutcome checked = CheckReply(reply);
-    outcome.result = ResultOf(command, frame, reply, checked.kind);
-    outcome.value = checked.value;
-    if (command.kind == CommandKind::Read)
-        outcome.shown = ResultText(checked);
     outcome.reading = ReadReply(request, reply);
+    if (WindowRequest(request)) {
+        const ReplyOutcome checked = CheckReply(reply);
+        outcome.result = ResultOf(command, frame, reply, checked.kind);
+        outcome.value = checked.value;
+        if (command.kind == CommandKind::Read)
+            outcome.shown = ResultText(checked);
+    } else {
+        outcome.result = StrictResult(command, outcome.reading);
+        const auto whole = reply.subspan(outcome.reading.at, outcome.reading.size);
+        if (outcome.result == Result::Value && IsBitFunction(request.function))
+            outcome.bits = BitsOf(whole, request.data);
+        else if (outcome.result == Result::Value)
+            outcome.words = RegistersOf(whole);
+        if (!outcome.words.empty())
+            outcome.value = static_cast<std::int16_t>(outcome.words[0]);
+        if (command.kind == CommandKind::Read)
+            outcome.shown = BlockResultText(outcome);
+    }
     outcome.echo = rx->n - reply.size();
     outcome.timing = TimingOf(arrivals, outcome.echo, rx->n, sentAt);
     outcome.received = std::move(*rx);

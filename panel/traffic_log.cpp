@@ -52,7 +52,7 @@ std::string LogLine(const std::string& time, int portNo, const Command& command,
     const bool read = command.kind == CommandKind::Read;
     std::string station, reference, value, sent;
     if (outcome.sent) {
-        const TxFrame& frame = *outcome.sent;
+        const Bytes& frame = *outcome.sent;
         station = std::to_string(StationOf(frame));
         reference = std::to_string(ReferenceNumber(command.ref));
         if (!read)

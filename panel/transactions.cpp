@@ -118,7 +118,7 @@ void WriteTransaction(Panel& panel, Line& line)
     if (!run || !ReadRow(panel, line, *run))
         return;
     // The value is read only for a register that can be written.
-    if (WriteFunctionFor(run->command.ref)) {
+    if (run->command.ref.AreaDigit == kHoldingRegisterArea) {
         const std::optional<std::array<std::uint8_t, 2>> value = EncodeValue(panel.WriteDataText());
         if (!value)
             return NothingSent(panel, line, *run,

@@ -86,7 +86,7 @@ RegisterRef Reference(const std::string& text, CommandKind kind)
     command.ref = *ref;
     const std::variant<Request, std::string> request = RequestOf(command);
     if (const auto* why = std::get_if<std::string>(&request))
-        throw Refused{"REF is " + *why + ": " + text};
+        throw Refused{*why + ": " + text};
     return *ref;
 }
 
