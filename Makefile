@@ -6,8 +6,9 @@ JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 # `make demo` installs DEMO_PACKAGES only; `make test` installs those and every list in TEST_DEPS.
 DEMO_PACKAGES       = cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev \
                       libmodbus-dev fonts-liberation
-# GoogleTest, and libfaketime for the wait against a wall clock that jumps.
-UNIT_TEST_PACKAGES  = libgtest-dev faketime
+# GoogleTest, libfaketime for the wait against a wall clock that jumps, and pymodbus's RTU server
+# on a socat pseudo-terminal pair as a second slave that nobody here wrote.
+UNIT_TEST_PACKAGES  = libgtest-dev faketime python3-pymodbus python3-serial-asyncio socat
 FUZZ_PACKAGES       = clang-14 libclang-rt-14-dev
 BENCH_PACKAGES      = xvfb xauth
 # `make package` builds the .deb with these; `make test-package` checks it with the second list.

@@ -203,6 +203,13 @@ ReplyReading ReadReply(const Request& request, std::span<const std::uint8_t> rx)
     reading.otherStation = rx[0] != request.station;
     reading.otherFunction = n > 1 && (rx[1] & ~kExceptionBit) != request.function;
     reading.exception = n > 1 && (rx[1] & kExceptionBit) != 0;
+    // A frame whole in itself (station, function, data, CRC) answers something else: another
+    // station, function or count.
+    constexpr std::size_t kShortestFrame = 4;
+    if (n >= kShortestFrame && GoodCrc(rx)) {
+        reading.shape = ReplyShape::Foreign;
+        return reading;
+    }
     if (!reading.otherStation && !reading.otherFunction) {
         reading.needed = reading.exception ? kExceptionSize : ReplySize(request);
         if (n < reading.needed) {
@@ -211,7 +218,7 @@ ReplyReading ReadReply(const Request& request, std::span<const std::uint8_t> rx)
         }
     }
     reading.needed = n;
-    reading.shape = GoodCrc(rx) ? ReplyShape::Foreign : ReplyShape::Garbled;
+    reading.shape = ReplyShape::Garbled;
     return reading;
 }
 

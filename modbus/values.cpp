@@ -221,7 +221,9 @@ TypedValue ValueBytes(ValueType type, std::string_view text)
         const double most =
             type == ValueType::Float32 ? std::numeric_limits<float>::max() : std::numeric_limits<double>::max();
         if (copy.empty() || *end != '\0' || !std::isfinite(x) || std::fabs(x) > most || errno == ERANGE)
-            return Refused(type, text, "a finite number");
+            return Refused(type, text,
+                           type == ValueType::Float32 ? "a finite number up to 3.4E+38 in size"
+                                                      : "a finite number");
         return {type == ValueType::Float32
                     ? BigEndian(std::bit_cast<std::uint32_t>(static_cast<float>(x)), 4)
                     : BigEndian(std::bit_cast<std::uint64_t>(x), 8),

@@ -153,9 +153,10 @@ std::string AnswerText(const Command& command, const Outcome& outcome)
                           (name.empty() ? "" : " " + name);
     }
     case Result::Value:
-        if (!outcome.bits.empty() || outcome.words.size() > 1)
-            return std::to_string(outcome.bits.empty() ? outcome.words.size() : outcome.bits.size()) +
-                   " values read";
+        if (!outcome.bits.empty())
+            return std::to_string(outcome.bits.size()) + " bits read";
+        if (outcome.words.size() > 1)
+            return std::to_string(outcome.words.size()) + " registers read";
         return "Value " + Word(static_cast<std::uint16_t>(outcome.value), true);
     case Result::Confirmed:
         return "The slave confirmed the write";

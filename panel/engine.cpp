@@ -187,6 +187,8 @@ Outcome Exchange(Line& line, const Command& command)
         const ReplyOutcome checked = CheckReply(reply);
         outcome.result = ResultOf(command, frame, reply, checked.kind);
         outcome.value = checked.value;
+        if (outcome.result == Result::Value)
+            outcome.words = {static_cast<std::uint16_t>(checked.value)};
         if (command.kind == CommandKind::Read)
             outcome.shown = ResultText(checked);
     } else {

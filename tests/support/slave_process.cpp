@@ -12,7 +12,7 @@
 
 extern char** environ;
 
-SlaveProcess::SlaveProcess(std::vector<std::string> arguments)
+SlaveProcess::SlaveProcess(std::vector<std::string> arguments, std::string program)
 {
     int out[2];
     if (pipe(out) != 0)
@@ -22,27 +22,27 @@ SlaveProcess::SlaveProcess(std::vector<std::string> arguments)
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, out[0]);
 
-    arguments.insert(arguments.begin(), VEK_DEMO_SLAVE);
+    arguments.insert(arguments.begin(), program);
     std::vector<char*> argv;
     for (std::string& a : arguments)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    const int rc = posix_spawn(&m_pid, VEK_DEMO_SLAVE, &actions, nullptr, argv.data(), environ);
+    const int rc = posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     if (rc != 0) {
         close(out[0]);
-        throw std::runtime_error("cannot start " VEK_DEMO_SLAVE);
+        throw std::runtime_error("cannot start " + program);
     }
 
-    // The first line is the device path; give up after five seconds rather than hang a test.
+    // The first line is the device path; give up after ten seconds rather than hang a test.
     char c = 0;
     pollfd pfd{out[0], POLLIN, 0};
-    while (poll(&pfd, 1, 5000) > 0 && read(out[0], &c, 1) == 1 && c != '\n')
+    while (poll(&pfd, 1, 10000) > 0 && read(out[0], &c, 1) == 1 && c != '\n')
         m_device += c;
     close(out[0]);
     if (m_device.empty() || c != '\n')
-        throw std::runtime_error("demo slave printed no device");
+        throw std::runtime_error(program + " printed no device");
 }
 
 SlaveProcess::~SlaveProcess()

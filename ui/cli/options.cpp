@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cmath>
 #include <utility>
 
 const char* const kHelp =
@@ -75,21 +76,6 @@ std::uint8_t Station(const std::string& text, const std::string& what)
     return *station;
 }
 
-RegisterRef Reference(const std::string& text, CommandKind kind)
-{
-    RequireNumber(text, "REF");
-    const std::optional<RegisterRef> ref = DecodeReference(text);
-    if (!ref)
-        throw Refused{"REF is too large a number: " + text};
-    Command command;
-    command.kind = kind;
-    command.ref = *ref;
-    const std::variant<Request, std::string> request = RequestOf(command);
-    if (const auto* why = std::get_if<std::string>(&request))
-        throw Refused{*why + ": " + text};
-    return *ref;
-}
-
 std::uint16_t Value(const std::string& text)
 {
     RequireNumber(text, "VALUE");
@@ -98,6 +84,129 @@ std::uint16_t Value(const std::string& text)
         throw Refused{"VALUE is too large a number: " + text};
     return static_cast<std::uint16_t>((*value)[0] << 8 | (*value)[1]);
 }
+
+// Six digits reach a whole table; any other reference decodes as the panel decodes it.
+RegisterRef Reference(const std::string& text)
+{
+    RequireNumber(text, "REF");
+    if (IsSixDigitReference(text)) {
+        if (const std::optional<RegisterRef> ref = SixDigitReference(text))
+            return *ref;
+        throw Refused{"a six-digit REF is 000001-065536, 100001-165536, 300001-365536 or "
+                      "400001-465536, not " + text};
+    }
+    const std::optional<RegisterRef> ref = DecodeReference(text);
+    if (!ref)
+        throw Refused{"REF is too large a number: " + text};
+    return *ref;
+}
+
+// Whether the command can be sent: its table, its count; else why not, quoting `what`.
+void RequireRequest(const Command& command, const std::string& what)
+{
+    const std::variant<Request, std::string> request = RequestOf(command);
+    if (const auto* why = std::get_if<std::string>(&request))
+        throw Refused{*why + ": " + what};
+}
+
+int Table(const std::string& text)
+{
+    constexpr std::pair<const char*, int> tables[] = {{"coil", kCoilArea},
+                                                     {"discrete", kDiscreteInputArea},
+                                                     {"input", kInputRegisterArea},
+                                                     {"holding", kHoldingRegisterArea}};
+    for (const auto& [name, area] : tables)
+        if (text == name)
+            return area;
+    throw Refused{"--table is coil, discrete, input or holding, not '" + text + "'"};
+}
+
+// A whole number from `least` to `most`, as the panel reads numbers.
+int Whole(const std::string& text, const std::string& what, int least, int most)
+{
+    RequireNumber(text, what);
+    const std::optional<double> x = NumberFromText(text);
+    if (!x || *x != std::floor(*x) || *x < least || *x > most)
+        throw Refused{what + " takes a whole number from " + std::to_string(least) + " to " +
+                      std::to_string(most) + ", not " + text};
+    return static_cast<int>(*x);
+}
+
+bool IsBitTable(const RegisterRef& ref)
+{
+    return ref.AreaDigit == kCoilArea || ref.AreaDigit == kDiscreteInputArea;
+}
+
+std::uint16_t Coil(const std::string& text)
+{
+    if (text == "on" || text == "1")
+        return kCoilOn;
+    if (text == "off" || text == "0")
+        return kCoilOff;
+    throw Refused{"a coil is on, off, 1 or 0, not '" + text + "'"};
+}
+
+// The registers of the VALUEs of a typed write, in the order asked for.
+std::vector<std::uint16_t> TypedWords(const Options& options, const std::vector<std::string>& texts)
+{
+    std::vector<std::uint16_t> words;
+    for (const std::string& text : texts) {
+        const TypedValue typed = ValueBytes(options.type, text);
+        if (!typed.refused.empty())
+            throw Refused{"VALUE " + typed.refused};
+        const std::vector<std::uint8_t> bytes = Reordered(typed.bytes, options.order);
+        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+            words.push_back(static_cast<std::uint16_t>(bytes[i] << 8 | bytes[i + 1]));
+    }
+    return words;
+}
+
+// The values of a write: coils on or off, one register by the panel's rule, or typed registers.
+void WriteValues(Options& options, const std::vector<std::string>& texts)
+{
+    Command& command = options.command;
+    if (IsBitTable(command.ref)) {
+        if (options.typed)
+            throw Refused{"--type and --order are for registers, not coils"};
+        if (texts.size() == 1)
+            command.value = Coil(texts[0]);
+        else
+            for (const std::string& text : texts)
+                command.values.push_back(Coil(text) == kCoilOn ? 1 : 0);
+        return;
+    }
+    if (!options.typed && texts.size() == 1) {
+        command.value = Value(texts[0]);
+        return;
+    }
+    const std::vector<std::uint16_t> words =
+        options.typed ? TypedWords(options, texts) : std::vector<std::uint16_t>{};
+    if (!options.typed)
+        for (const std::string& text : texts)
+            command.values.push_back(Value(text));
+    else if (words.size() == 1)
+        command.value = words[0];
+    else
+        command.values = words;
+}
+
+// A read's count and type: bits take no type; registers hold whole values of theirs.
+void CheckReadType(Options& options, bool counted)
+{
+    Command& command = options.command;
+    if (IsBitTable(command.ref)) {
+        if (options.typed)
+            throw Refused{"--type and --order are for registers, not bits"};
+        return;
+    }
+    const std::size_t each = RegistersFor(options.type);
+    if (!counted)
+        command.count = static_cast<std::uint16_t>(each);
+    if (command.count % each != 0)
+        throw Refused{"--count " + std::to_string(command.count) + " does not hold whole " +
+                      NameOf(options.type) + " values (" + std::to_string(each) + " registers each)"};
+}
+
 
 double Wait(const std::string& text)
 {
@@ -114,6 +223,23 @@ int Retries(const std::string& text)
         if (text == std::to_string(n))
             return n;
     throw Refused{"--retries takes 0 to " + std::to_string(kMostRetries) + ", not '" + text + "'"};
+}
+
+ValueType TypeNamed(const std::string& text)
+{
+    if (const std::optional<ValueType> type = ValueTypeNamed(text))
+        return *type;
+    throw Refused{"--type is int16, uint16, hex, bin, int32, uint32, float32, int64, uint64, "
+                  "float64 or string, not '" + text + "'"};
+}
+
+void Order(const std::string& text, Options& options)
+{
+    options.allOrders = text == "all";
+    if (const std::optional<WordOrder> order = WordOrderNamed(text))
+        options.order = *order;
+    else if (!options.allOrders)
+        throw Refused{"--order is ABCD, CDAB, BADC, DCBA or all, not '" + text + "'"};
 }
 
 int Speed(const std::string& text)
@@ -189,8 +315,13 @@ Options Parse(const std::vector<std::string>& args)
     else
         throw Refused{"unknown command " + verb + " (read, write or scan)"};
     const bool scan = options.verb == Verb::Scan;
+    const bool read = options.verb == Verb::Read;
     Command& command = options.command;
     command.kind = options.verb == Verb::Write ? CommandKind::Write : CommandKind::Read;
+    command.reach = Reach::AllTables;
+    std::optional<int> address;
+    std::optional<int> table;
+    bool counted = false;
     command.ref = *DecodeReference("40001");
     command.mode = WaitMode::UntilReply;
     if (scan)
@@ -233,6 +364,17 @@ Options Parse(const std::vector<std::string>& args)
             command.settings.parity = ParityNamed(value());
         else if (!scan && name == "-v")
             options.verbose = flag();
+        else if (!scan && name == "--address")
+            address = Whole(value(), "--address", 0, 65535);
+        else if (!scan && name == "--table")
+            table = Table(value());
+        else if (read && name == "--count")
+            command.count = static_cast<std::uint16_t>(Whole(value(), "--count", 1, kMostBitsRead)),
+            counted = true;
+        else if (!scan && name == "--type")
+            options.type = TypeNamed(value()), options.typed = true;
+        else if (!scan && name == "--order")
+            Order(value(), options), options.typed = true;
         else if (scan && name == "--stations")
             Stations(value(), options);
         else if (scan && name == "--speeds")
@@ -240,25 +382,40 @@ Options Parse(const std::vector<std::string>& args)
         else if (scan && name == "--parities")
             options.parities = List(value(), ParityNamed);
         else if (scan && name == "--ref")
-            command.ref = Reference(value(), CommandKind::Read);
+            command.ref = Reference(value());
         else if (scan && name == "--all")
             options.all = flag();
         else
             throw Refused{"unknown option " + name + " for " + verb};
     }
 
-    const std::size_t wanted = scan ? 1 : options.verb == Verb::Read ? 2 : 3;
+    if (address.has_value() != table.has_value())
+        throw Refused{"--address and --table go together"};
+    // PORT, then REF unless --address names the register, then a write's VALUEs.
+    const std::size_t named = scan || address ? 1 : 2;
+    const std::size_t wanted = named + (options.verb == Verb::Write ? 1 : 0);
     if (positional.size() < wanted)
-        throw Refused{verb + (scan                         ? " needs PORT"
-                              : options.verb == Verb::Read ? " needs PORT and REF"
-                                                           : " needs PORT, REF and VALUE")};
-    if (positional.size() > wanted)
+        throw Refused{verb + (scan    ? " needs PORT"
+                              : read  ? (address ? " needs PORT" : " needs PORT and REF")
+                              : address ? " needs PORT and VALUE"
+                                        : " needs PORT, REF and VALUE")};
+    if (options.verb != Verb::Write && positional.size() > wanted)
         throw Refused{"unexpected argument " + positional[wanted]};
     command.device = Device(positional[0]);
-    if (!scan)
-        command.ref = Reference(positional[1], command.kind);
+    if (address)
+        command.ref = ReferenceAt(*table, static_cast<std::uint16_t>(*address));
+    else if (!scan)
+        command.ref = Reference(positional[1]);
+    const std::string what = address ? "--address " + std::to_string(*address)
+                             : scan  ? ReferenceText(command.ref)
+                                     : positional[1];
+    if (options.verb == Verb::Write && options.allOrders)
+        throw Refused{"--order all is for reads; a write takes one order"};
     if (options.verb == Verb::Write)
-        command.value = Value(positional[2]);
+        WriteValues(options, {positional.begin() + named, positional.end()});
+    else
+        CheckReadType(options, counted);
+    RequireRequest(command, what);
     return options;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "modbus/values.h"
 #include "panel/engine.h"
 
 #include <string>
@@ -22,6 +23,12 @@ struct Options
     std::vector<int> speeds{19200, 9600, 38400};
     std::vector<Parity> parities{Parity::None, Parity::Even, Parity::Odd};
     bool all = false;
+    // How a read shows its registers and a write takes its VALUEs: the type and word order, and
+    // whether either was asked for (else a plain register, as the panel has it).
+    ValueType type = ValueType::Int16;
+    WordOrder order = WordOrder::ABCD;
+    bool allOrders = false;
+    bool typed = false;
 };
 
 // The options of an argument line (without the program's name), or why it is refused, in one

@@ -3,6 +3,7 @@
 #include "panel/detail.h"
 #include "serial/port_error.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -66,7 +67,111 @@ std::string Milliseconds(double seconds)
     return text;
 }
 
+// One value of a block: where it starts, its registers in hex, and its value in each order that
+// is shown.
+struct BlockValue
+{
+    std::string ref;
+    std::string raw;
+    std::vector<std::pair<WordOrder, std::string>> values;
+    std::vector<bool> plausible;
+};
+
+std::vector<BlockValue> BlockValues(const Options& options, const Outcome& outcome)
+{
+    const RegisterRef& first = options.command.ref;
+    const auto refAt = [&](std::size_t i) {
+        return ReferenceText(ReferenceAt(first.AreaDigit, static_cast<std::uint16_t>(AddressOf(first) + i)));
+    };
+    std::vector<BlockValue> block;
+    for (std::size_t i = 0; i < outcome.bits.size(); ++i)
+        block.push_back({refAt(i), {}, {{options.order, outcome.bits[i] ? "1" : "0"}}, {}});
+    const std::size_t each = options.type == ValueType::String ? std::max<std::size_t>(outcome.words.size(), 1)
+                                                               : RegistersFor(options.type);
+    for (std::size_t i = 0; i + each <= outcome.words.size(); i += each) {
+        BlockValue value{refAt(i), {}, {}, {}};
+        std::vector<std::uint8_t> bytes;
+        for (std::size_t w = i; w < i + each; ++w) {
+            bytes.push_back(static_cast<std::uint8_t>(outcome.words[w] >> 8));
+            bytes.push_back(static_cast<std::uint8_t>(outcome.words[w] & 0xFF));
+            value.raw += (w > i ? " " : "") + ValueText(ValueType::Hex, std::span(bytes).last(2));
+        }
+        for (const WordOrder order : kWordOrders) {
+            if (!options.allOrders && order != options.order)
+                continue;
+            const std::vector<std::uint8_t> ordered = Reordered(bytes, order);
+            value.values.emplace_back(order, ValueText(options.type, ordered));
+            value.plausible.push_back(Plausible(options.type, ordered));
+        }
+        block.push_back(std::move(value));
+    }
+    return block;
+}
+
+// A value in JSON: a number where it is a finite one, else a string.
+std::string JsonValue(ValueType type, const std::string& text)
+{
+    const bool number = type != ValueType::Hex && type != ValueType::Bin &&
+                        type != ValueType::String &&
+                        text.find_first_not_of("0123456789+-.e") == std::string::npos;
+    return number ? text : Quoted(text);
+}
+
+std::string BlockJson(const Options& options, const Outcome& outcome)
+{
+    const ValueType type = outcome.bits.empty() ? options.type : ValueType::Uint16;
+    std::string json;
+    for (const BlockValue& value : BlockValues(options, outcome)) {
+        json += json.empty() ? "[" : ",";
+        json += "{\"ref\":" + Quoted(value.ref);
+        if (!value.raw.empty())
+            json += Field("raw", Quoted(value.raw));
+        if (!options.allOrders) {
+            json += Field("value", JsonValue(type, value.values[0].second));
+        } else {
+            std::string orders;
+            for (std::size_t k = 0; k < value.values.size(); ++k)
+                orders += std::string(orders.empty() ? "{" : ",") + "\"" +
+                          NameOf(value.values[k].first) + "\":" +
+                          JsonValue(type, value.values[k].second);
+            std::string plausible;
+            for (std::size_t k = 0; k < value.values.size(); ++k)
+                if (value.plausible[k])
+                    plausible += (plausible.empty() ? "" : ",") + Quoted(NameOf(value.values[k].first));
+            json += Field("orders", orders + "}") + Field("plausible", "[" + plausible + "]");
+        }
+        json += "}";
+    }
+    return json.empty() ? "[]" : json + "]";
+}
+
+// A read shows one plain register as the panel does; anything asked beyond that, as a block.
+bool ShowsBlock(const Options& options)
+{
+    return options.typed || options.command.count > 1 ||
+           ReadFunctionFor(options.command.ref) == Function::ReadCoils ||
+           ReadFunctionFor(options.command.ref) == Function::ReadDiscreteInputs;
+}
+
 } // namespace
+
+std::string BlockText(const Options& options, const Outcome& outcome)
+{
+    std::string text;
+    for (const BlockValue& value : BlockValues(options, outcome)) {
+        std::string line = value.ref;
+        if (!value.raw.empty())
+            line += "  " + value.raw;
+        for (std::size_t k = 0; k < value.values.size(); ++k) {
+            line += "  ";
+            if (options.allOrders)
+                line += std::string(NameOf(value.values[k].first)) + " ";
+            line += value.values[k].second + (options.allOrders && value.plausible[k] ? " *" : "");
+        }
+        text += line + "\n";
+    }
+    return text;
+}
 
 ExitStatus StatusOf(Result result)
 {
@@ -78,7 +183,8 @@ std::string SettingsWords(const LineSettings& settings)
     return std::to_string(settings.baud) + " " + ParityName(settings.parity);
 }
 
-std::string JsonLine(const char* verb, const Command& command, const Outcome& outcome, bool detail)
+std::string JsonLine(const char* verb, const Command& command, const Outcome& outcome, bool detail,
+                     const Options* block)
 {
     const RegisterRef& ref = command.ref;
     const bool read = command.kind == CommandKind::Read;
@@ -92,8 +198,16 @@ std::string JsonLine(const char* verb, const Command& command, const Outcome& ou
         Field("wait", SecondsText(command.wait));
     if (outcome.shown)
         json += Field("shown", Quoted(*outcome.shown));
-    // A read's value as it came, or the value a write sent.
-    if (!read || outcome.result == Result::Value) {
+    if (block) {
+        const char* tables[] = {"coil", "discrete", "", "input", "holding"};
+        json += Field("table", Quoted(tables[std::clamp(command.ref.AreaDigit, 0, 4)])) +
+                Field("count", std::to_string(command.count)) +
+                Field("type", Quoted(outcome.bits.empty() ? NameOf(block->type) : "bit")) +
+                Field("order", Quoted(block->allOrders ? "all" : NameOf(block->order)));
+        if (outcome.result == Result::Value)
+            json += Field("values", BlockJson(*block, outcome));
+    } else if (!read || outcome.result == Result::Value) {
+        // A read's value as it came, or the value a write sent.
         const auto word = read ? static_cast<std::uint16_t>(outcome.value) : command.value;
         json += Field("value", std::to_string(static_cast<std::int16_t>(word))) +
                 Field("unsigned", std::to_string(word));
@@ -125,13 +239,17 @@ void PrintOutcome(const Options& options, const Outcome& outcome)
     if (outcome.result == Result::PortError)
         std::fprintf(stderr, "vek-cli: %s\n", PortErrorText(outcome.error).c_str());
     std::string text;
+    const bool read = command.kind == CommandKind::Read;
+    const bool block = read && ShowsBlock(options) && outcome.result == Result::Value;
+    const std::string shown =
+        block ? BlockText(options, outcome) : outcome.shown ? *outcome.shown + "\n" : "";
     if (options.json)
-        text = JsonLine(command.kind == CommandKind::Read ? "read" : "write", command, outcome,
-                        options.verbose);
+        text = JsonLine(read ? "read" : "write", command, outcome, options.verbose,
+                        read && ShowsBlock(options) ? &options : nullptr);
     else if (options.verbose)
-        text = (outcome.shown ? *outcome.shown + "\n" : "") + outcome.detail;
-    else if (command.kind == CommandKind::Read || !outcome.sent)
-        text = outcome.shown.value_or("");
+        text = shown + outcome.detail;
+    else if (read || !outcome.sent)
+        text = shown.substr(0, shown.size() - (shown.empty() ? 0 : 1));
     else
         text = "Sent " + Hex(*outcome.sent) + "\n" + AnswerText(command, outcome);
     std::printf("%s\n", text.c_str());

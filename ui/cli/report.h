@@ -23,7 +23,12 @@ std::string SettingsWords(const LineSettings& settings);
 
 // One result line as a JSON object: the outcome, the value, the settings, the bytes both ways and
 // their timing; with `detail`, the whole detail.
-std::string JsonLine(const char* verb, const Command& command, const Outcome& outcome, bool detail);
+// A read's block (`block`: how the options show it) gives its values as an array.
+std::string JsonLine(const char* verb, const Command& command, const Outcome& outcome, bool detail,
+                     const Options* block = nullptr);
+// A block's values, one a line: the reference, the registers in hex, the value (with --order
+// all, in each order, the plausible ones marked *).
+std::string BlockText(const Options& options, const Outcome& outcome);
 
 // A read's or a write's outcome on stdout, as text or JSON; a port's failure on stderr too.
 void PrintOutcome(const Options& options, const Outcome& outcome);
