@@ -81,11 +81,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The same bytes as a reply to a request that the count picks: every function this master
     // sends, counts from 1 to 125 and the station of the first byte, so that some replies fit.
     static constexpr std::uint8_t functions[] = {
-        Function::ReadCoils,       Function::ReadDiscreteInputs,  Function::ReadHoldingRegisters,
-        Function::ReadInputRegisters, Function::WriteSingleCoil, Function::WriteSingleRegister};
+        Function::ReadCoils,          Function::ReadDiscreteInputs,
+        Function::ReadHoldingRegisters, Function::ReadInputRegisters,
+        Function::WriteSingleCoil,    Function::WriteSingleRegister,
+        Function::WriteMultipleCoils, Function::WriteMultipleRegisters};
     const std::span<const std::uint8_t> reply(head.get(), m);
-    const Request request{m > 0 ? reply[0] : std::uint8_t{1}, functions[data[0] % 6], {},
-                          static_cast<std::uint16_t>(1 + data[0] % 125)};
+    const auto count = static_cast<std::uint16_t>(1 + data[0] % 125);
+    Request request{m > 0 ? reply[0] : std::uint8_t{1}, functions[data[0] % 8], {}, count, {}};
+    if (request.function == Function::WriteMultipleCoils ||
+        request.function == Function::WriteMultipleRegisters)
+        request.values.assign(count, 1);
     const ReplyReading reading = ReadReply(request, reply);
     REQUIRE(reading.at + reading.size <= m);
     REQUIRE((reading.shape == ReplyShape::Nothing) == (m == 0));

@@ -24,6 +24,8 @@ if ! tr -d '\r' <"$work/stdout" | awk '/^Whole reply after/ && $4 < 5000 { ok = 
     echo "FAIL: a read that did not end at its reply: $(tr -d '\r' <"$work/stdout")" >&2
     failed=1
 fi
+# Two registers as one 32-bit value: 100 and 4660 (0064 1234).
+expect 0 "40001  0064 1234  6558260" read COM1 40001 --type int32
 expect 0 "station 1, 19200 none: Value 100 (unsigned 100, hex 0064)" scan COM1 --stations 1-2
 garbled="something answers at 9600 even, but not correctly"
 expect 2 "$garbled (station 3: The last two bytes are not the CRC of the rest)" \

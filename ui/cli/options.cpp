@@ -10,22 +10,40 @@
 #include <utility>
 
 const char* const kHelp =
-    R"(usage: vek-cli read PORT REF [--station N] [--speed 9600|19200|38400]
+    R"(usage: vek-cli read PORT REF [--count N] [--type TYPE] [--order ORDER]
+                    [--station N] [--speed 9600|19200|38400]
                     [--parity none|odd|even] [--wait SECONDS] [--whole-wait]
                     [--retries N] [-v] [--json]
-       vek-cli write PORT REF VALUE [the same options]
+       vek-cli write PORT REF VALUE... [--type TYPE] [--order ORDER] [the
+                    same line options]
        vek-cli scan PORT [--stations FIRST-LAST] [--speeds LIST]
                     [--parities LIST] [--ref REF] [--all] [--wait SECONDS]
                     [--whole-wait] [--retries N] [--json]
+       --address N --table coil|discrete|input|holding may stand for REF.
 
-One Modbus RTU read or write as the VEK Sample program's panel does it, or a
-scan for the station, speed and parity a device answers at. A command ends as
-soon as its reply is whole, or when --wait has passed without one.
+Modbus RTU reads and writes of every table, one as the VEK Sample program's
+panel does it, and a scan for the station, speed and parity a device answers
+at. A command ends as soon as its reply is whole, or when --wait has passed.
 
   PORT         COM1..COM5 as the panel maps them (VEK_COM1..VEK_COM5), or a
                device: /dev/ttyUSB0, ttyUSB0; on Windows COM12
-  REF          30001.. input register, 40001.. holding register
-  VALUE        the value to write, modulo 65536 (-1 is 65535)
+  REF          five digits as the panel has them, or six for a whole table:
+               00001 / 000001..065536  coil, function 1 (write 5, several 15)
+               10001 / 100001..165536  discrete input, function 2
+               30001 / 300001..365536  input register, function 4
+               40001 / 400001..465536  holding register, function 3 (write 6,
+                                       several or typed 16)
+               40001 is address 0 on the wire, 410001 address 10000; or
+               --address 10000 --table holding (addresses count from 0)
+  VALUE        one register modulo 65536 (-1 is 65535), as the panel writes
+               it; with --type, values of that type; a coil: on, off, 1, 0
+  --count      registers (1-125) or bits (1-2000) in one request (1, or the
+               registers of --type)
+  --type       int16 uint16 hex bin int32 uint32 float32 (2 registers)
+               int64 uint64 float64 (4) string (2 characters a register)
+  --order      ABCD (the protocol's: first register's high byte first),
+               CDAB (registers swapped), BADC (bytes swapped), DCBA (both),
+               or for a read: all, the four side by side, * marks plausible
   --station    0 to 255 (1)              --speed     bit/s (19200)
   --parity     (none)                    --retries   0 to 10 (0)
   --wait       the longest wait for a reply, up to 60 s (0.2; scan 0.05)
@@ -38,8 +56,8 @@ soon as its reply is whole, or when --wait has passed without one.
 Numbers are read as the panel reads them: &H hexadecimal, &O octal, halves
 rounded to even. --retries tries again after no answer or a wrong CRC. Exit
 status: 0 a value read, a write confirmed, a device found; 1 no answer; 2
-wrong CRC; 3 exception; 4 port failure; 5 a write answered with another reply;
-64 usage error; 130 interrupted.
+wrong CRC; 3 exception; 4 port failure; 5 a correct reply that does not
+answer the request; 64 usage error; 130 interrupted.
 )";
 
 namespace {
