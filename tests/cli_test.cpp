@@ -62,10 +62,12 @@ TEST(Cli, ArgumentLines)
 {
     const SlaveProcess slave;
     const PtyPeer quiet;
-    // $W answers a write with another correct frame and a read with a wrong CRC; $N never.
+    // $W answers a write with another correct frame, a holding register read with one register
+    // whatever the count, an input register read with a wrong CRC; $N never.
     const PtyPeer wrong({}, [](const Bytes& request, const termios&) {
-        return PtyAnswer{.reply = request[1] == 0x06 ? WithCrc({0x01, 0x06, 0x00, 0x09, 0x00, 0x01})
-                                                     : Bytes{0x01, 0x04, 0x02, 0x00, 0x2A, 0, 0}};
+        return PtyAnswer{.reply = request[1] == 0x06   ? WithCrc({0x01, 0x06, 0x00, 0x09, 0x00, 0x01})
+                                  : request[1] == 0x03 ? WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A})
+                                                       : Bytes{0x01, 0x04, 0x02, 0x00, 0x2A, 0, 0}};
     });
     const PtyPeer none;
     const std::map<std::string, std::string> devices{{"$S", slave.Device()},
@@ -92,6 +94,7 @@ TEST(Cli, ArgumentLines)
         {"read $S 30002 -v", 0, "\nWhole reply after ", ""},
         {"write $W 40010 0", 5, "The reply is not the request sent back", ""},
         {"read $W 30002", 2, "CRCErr\n", ""},
+        {"read $W 40001 --count 2", 5, "WrongReply\n", ""},
         {"read $N 30002 --wait 0.05 --retries 2 -v", 1, "No answer within 0.05 s\nTried 3 times", ""},
         {R"(read ./vek\none 30002 --json)", 4, R"("port":"./vek\\none")", ""},
         {"write $S 40010 70000", 0, "Sent 01 06 00 09 11 70 54 7C\nThe slave confirmed the write\n",

@@ -201,6 +201,9 @@ TEST(Commands, ExplainWhatTheyDidInTheDetail)
         {false, "40002", "", {0x01, 0x84, 0x02, 0xC2, 0xC1},
          "Exception 02: Illegal data address\nReply for function 4, not 3"},
         // An exception answers the function it names with bit 7 set: no "function 132" note.
+        {false, "30002", "", {0x01, 0x84, 0x0A, 0xC3, 0x07}, "Exception 0A: Gateway path unavailable"},
+        {false, "30002", "", {0x01, 0x84, 0x0B, 0x02, 0xC7},
+         "Exception 0B: Gateway target device failed to respond"},
         {false, "30002", "", {0x01, 0x84, 0x03, 0x03, 0x01}, "Exception 03: Illegal data value",
          "Reply for"},
         {false, "30002", "", {0x01, 0x80, 0x01, 0x80, 0x00},
