@@ -11,6 +11,8 @@ DEMO_PACKAGES       = cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev 
 UNIT_TEST_PACKAGES  = libgtest-dev faketime python3-pymodbus python3-serial-asyncio socat
 FUZZ_PACKAGES       = clang-14 libclang-rt-14-dev
 BENCH_PACKAGES      = xvfb xauth
+# The peer that `make bench-pace` measures vek-cli against.
+BENCH_PACE_PACKAGES = mbpoll
 # `make package` builds the .deb with these; `make test-package` checks it with the second list.
 PACKAGE_PACKAGES    = dpkg-dev file
 PACKAGE_CHECK_PACKAGES = desktop-file-utils appstream lintian man-db x11-utils xvfb
@@ -37,8 +39,8 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 .NOTPARALLEL:
 
 .PHONY: all deps deps-demo deps-check deps-package deps-package-check configure build build-demo \
-        check test demo bench screenshot clean test-asan test-fuzz fuzz package test-package \
-        deps-windows windows test-windows bench-windows screenshot-windows
+        check test demo bench bench-pace screenshot clean test-asan test-fuzz fuzz package \
+        test-package deps-windows windows test-windows bench-windows screenshot-windows
 
 all: build
 
@@ -158,6 +160,14 @@ demo: build-demo
 # What a command costs beyond its 0.2 s wait; see bench/README.md.
 bench: build
 	$(BUILD)/vek-bench
+
+# vek-cli's pace against mbpoll and a device that paces its reply, and a scan's time; about 3
+# minutes, see bench/README.md. PACE_ARGS=--no-full-scan leaves out the 2-minute full scan.
+bench-pace:
+	$(call install,$(DEMO_PACKAGES) $(BENCH_PACE_PACKAGES))
+	$(CONFIGURE)
+	cmake --build $(BUILD) -j $(JOBS) --target vek-pace
+	$(BUILD)/vek-pace $(PACE_ARGS)
 
 screenshot:
 	$(MAKE) --no-print-directory build-demo EXTRA_PACKAGES="$(SCREENSHOT_PACKAGES)"

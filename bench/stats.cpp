@@ -26,3 +26,11 @@ Summary Summarise(std::vector<double> samples)
     s.max = samples.back();
     return s;
 }
+
+double Percentile(std::vector<double> samples, double fraction)
+{
+    if (samples.empty())
+        return 0;
+    std::sort(samples.begin(), samples.end());
+    return Rank(samples, fraction);
+}

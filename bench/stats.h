@@ -11,3 +11,5 @@ struct Summary
 };
 
 Summary Summarise(std::vector<double> samples);
+// The nearest-rank sample at `fraction` (0.5 the median, 1 the largest); 0 without samples.
+double Percentile(std::vector<double> samples, double fraction);
