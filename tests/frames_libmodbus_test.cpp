@@ -12,21 +12,42 @@
 #include <poll.h>
 #include <pty.h>
 #include <random>
+#include <stdexcept>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
 
+// A libmodbus master writing to a pty whose other end the test reads.
+struct LibmodbusOnPty
+{
+    int master = -1;
+    int slave = -1;
+    modbus_t* ctx = nullptr;
+
+    LibmodbusOnPty(const LibmodbusOnPty&) = delete;
+    LibmodbusOnPty()
+    {
+        termios raw{};
+        cfmakeraw(&raw);
+        if (openpty(&master, &slave, nullptr, &raw, nullptr) != 0)
+            throw std::runtime_error("openpty failed");
+        ctx = modbus_new_rtu("/dev/null", 19200, 'N', 8, 1);
+        modbus_set_socket(ctx, slave);
+    }
+    ~LibmodbusOnPty()
+    {
+        modbus_free(ctx);
+        close(slave);
+        close(master);
+    }
+};
+
 TEST(BuildRequest, MatchesTheFramesLibmodbusSends)
 {
     // libmodbus appends its own CRC to a raw request; capture what it writes on a pty.
-    int master = -1, slave = -1;
-    termios raw{};
-    cfmakeraw(&raw);
-    ASSERT_EQ(openpty(&master, &slave, nullptr, &raw, nullptr), 0);
-    modbus_t* ctx = modbus_new_rtu("/dev/null", 19200, 'N', 8, 1);
-    ASSERT_NE(ctx, nullptr);
-    modbus_set_socket(ctx, slave);
+    const LibmodbusOnPty pty;
+    const auto& [master, slave, ctx] = pty;
 
     std::mt19937 random(2026);
     for (int i = 0; i < 200; ++i) {
@@ -44,22 +65,14 @@ TEST(BuildRequest, MatchesTheFramesLibmodbusSends)
         ASSERT_EQ(read(master, wire, 8), 8);
         EXPECT_EQ(0, std::memcmp(wire, frame.data(), 8)) << "case " << i;
     }
-    modbus_free(ctx);
-    close(slave);
-    close(master);
 }
 
 // Every function at counts up to the protocol's limits, against libmodbus's own calls, each of
 // which sends its request and then gives up waiting for the reply after a millisecond.
 TEST(Encode, MatchesTheRequestsOfLibmodbusForEveryFunction)
 {
-    int master = -1, slave = -1;
-    termios raw{};
-    cfmakeraw(&raw);
-    ASSERT_EQ(openpty(&master, &slave, nullptr, &raw, nullptr), 0);
-    modbus_t* ctx = modbus_new_rtu("/dev/null", 19200, 'N', 8, 1);
-    ASSERT_NE(ctx, nullptr);
-    modbus_set_socket(ctx, slave);
+    const LibmodbusOnPty pty;
+    const auto& [master, slave, ctx] = pty;
     modbus_set_response_timeout(ctx, 0, 1000);
 
     const std::uint8_t functions[] = {1, 2, 3, 4, 5, 6, 15, 16};
@@ -106,11 +119,8 @@ TEST(Encode, MatchesTheRequestsOfLibmodbusForEveryFunction)
                 break;
             wire.insert(wire.end(), chunk, chunk + n);
         }
-        EXPECT_EQ(wire, Encode(request)) << "function " << int(request.function) << ", count " << count;
+        EXPECT_EQ(wire, frame) << "function " << int(request.function) << ", count " << count;
     }
-    modbus_free(ctx);
-    close(slave);
-    close(master);
 }
 
 } // namespace
