@@ -145,11 +145,12 @@ Outcome Run(Line& line, const Command& command)
     }
 }
 
-Outcome Exchange(Line& line, const Command& command)
+Outcome Exchange(Line& line, const Command& command, bool keepOpen)
 {
     const std::variant<Request, std::string> requested = RequestOf(command);
     if (const std::string* why = std::get_if<std::string>(&requested)) {
-        line.port.Close();
+        if (!keepOpen)
+            line.port.Close();
         Outcome outcome;
         outcome.detail = NothingSentDetail(command.kind, *why);
         return outcome;
@@ -157,7 +158,9 @@ Outcome Exchange(Line& line, const Command& command)
     const Request& request = std::get<Request>(requested);
     const Bytes frame = Encode(request);
 
-    if (!line.port.Send(frame))
+    // On a port kept open, whatever came since the last exchange (a reply too late for it) is
+    // no part of this one.
+    if ((keepOpen && !line.port.Discard()) || !line.port.Send(frame))
         return Failed(line, command.kind);
     // Both the wait and the reply's timing count from here.
     const double sentAt = line.wait.clock();
@@ -179,7 +182,8 @@ Outcome Exchange(Line& line, const Command& command)
         return outcome;
     }
     const std::vector<Arrival> arrivals = line.port.Arrivals();
-    line.port.Close();
+    if (!keepOpen)
+        line.port.Close();
 
     const auto reply = WithoutEcho(request, std::span(rx->bytes.data(), rx->n));
     outcome.reading = ReadReply(request, reply);

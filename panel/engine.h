@@ -14,7 +14,8 @@ struct Line
 Outcome Run(Line& line, const Command& command);
 // One try from the send on, for a caller that opened the port itself (the window reads its
 // fields only once the port is open). Ends with the port closed, unless the command was given up:
-// then the port and everything else is left alone.
-Outcome Exchange(Line& line, const Command& command);
+// then the port and everything else is left alone. `keepOpen`: a poll of a port that stays open
+// (closed only when it failed), which starts by dropping whatever came since the last one.
+Outcome Exchange(Line& line, const Command& command, bool keepOpen = false);
 // The outcome of a port that failed, at the open or later.
 Outcome PortFailure(CommandKind kind, const PortError& error);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -46,7 +47,7 @@ std::string LogHeader()
            "\treply_ms";
 }
 
-std::string LogLine(const std::string& time, int portNo, const Command& command,
+std::string LogLine(const std::string& time, const std::string& port, const Command& command,
                     const Outcome& outcome)
 {
     const bool read = command.kind == CommandKind::Read;
@@ -69,7 +70,7 @@ std::string LogLine(const std::string& time, int portNo, const Command& command,
     const std::span<const std::uint8_t> received(outcome.received.bytes.data(),
                                                  outcome.received.n);
     const std::string fields[] = {time,
-                                  "COM" + std::to_string(portNo),
+                                  port,
                                   command.device,
                                   SettingsText(command.settings),
                                   read ? "read" : "write",
@@ -101,21 +102,59 @@ std::optional<std::string> AppendLog(const std::string& path, const std::string&
     return std::nullopt;
 }
 
-std::string LocalTimestamp()
+std::optional<std::string> LogCommand(const std::string& port, const Command& command,
+                                      const Outcome& outcome)
+{
+    const char* path = std::getenv("VEK_LOG");
+    if (!path || !*path)
+        return std::nullopt;
+    return AppendLog(path, LogLine(LocalTimestamp(), port, command, outcome));
+}
+
+namespace {
+
+// Now, in local time, with its milliseconds and its offset from UTC in seconds.
+std::tm LocalNow(int& ms, long& offset)
 {
     using namespace std::chrono;
     const auto now = system_clock::now();
     const std::time_t seconds = system_clock::to_time_t(now);
-    const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+    ms = static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
     std::tm local{};
 #ifdef _WIN32
     localtime_s(&local, &seconds);
+    offset = static_cast<long>(_mkgmtime(&local) - seconds);
 #else
     localtime_r(&seconds, &local);
+    offset = local.tm_gmtoff;
 #endif
+    return local;
+}
+
+} // namespace
+
+std::string LocalTimestamp()
+{
+    int ms = 0;
+    long offset = 0;
+    const std::tm local = LocalNow(ms, offset);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     char withMs[40];
-    std::snprintf(withMs, sizeof withMs, "%s.%03d", text, static_cast<int>(ms));
+    std::snprintf(withMs, sizeof withMs, "%s.%03d", text, ms);
     return withMs;
+}
+
+std::string IsoTimestamp()
+{
+    int ms = 0;
+    long offset = 0;
+    const std::tm local = LocalNow(ms, offset);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    const long minutes = std::labs(offset) / 60;
+    char iso[64];
+    std::snprintf(iso, sizeof iso, "%s.%03d%c%02ld:%02ld", text, ms, offset < 0 ? '-' : '+',
+                  minutes / 60, minutes % 60);
+    return iso;
 }

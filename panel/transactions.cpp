@@ -30,11 +30,8 @@ struct WindowCommand
 // given up by the closing window touches the window no more.
 void Finish(Panel& panel, const WindowCommand& run, Outcome outcome)
 {
-    if (const char* path = std::getenv("VEK_LOG"); path && *path) {
-        const std::string line = LogLine(LocalTimestamp(), run.portNo, run.command, outcome);
-        if (const std::optional<std::string> error = AppendLog(path, line))
-            outcome.detail += "\nLog not written: " + *error;
-    }
+    if (const auto error = LogCommand("COM" + std::to_string(run.portNo), run.command, outcome))
+        outcome.detail += "\nLog not written: " + *error;
     if (outcome.result == Result::Abandoned)
         return;
     if (outcome.shown)

@@ -44,6 +44,10 @@ public:
     // When the bytes received since the open came in, as the system's receive events told it, in
     // order; empty where the port cannot tell.
     virtual std::vector<Arrival> Arrivals() const { return {}; }
+    // Throws away every received byte not taken, so that a port kept open starts its next
+    // exchange afresh; where the port keeps receive times, they start afresh too (totals count
+    // from here).
+    virtual bool Discard() { return TakeAll().has_value(); }
     // Why the first failing call since the last Open failed.
     virtual PortError Error() const = 0;
 };

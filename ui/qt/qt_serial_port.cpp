@@ -205,6 +205,17 @@ void QtSerialPort::Fetch()
         m_received.insert(m_received.end(), raw.begin(), raw.end());
 }
 
+bool QtSerialPort::Discard()
+{
+    // Counting fetches what the driver holds, so that it goes too.
+    if (!BytesWaiting())
+        return false;
+    m_received.clear();
+    m_taken = 0;
+    m_arrivals.clear();
+    return true;
+}
+
 PortError QtSerialPort::Error() const
 {
     return m_error;

@@ -22,6 +22,7 @@ public:
     bool Send(std::span<const std::uint8_t> bytes) override;
     std::optional<std::size_t> BytesWaiting() override;
     std::optional<Bytes> TakeAll() override;
+    bool Discard() override;
     // Dated by Qt's ready-read, which wakes the wait anyway.
     std::vector<Arrival> Arrivals() const override;
     PortError Error() const override;

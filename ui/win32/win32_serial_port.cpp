@@ -293,6 +293,17 @@ void Win32SerialPort::StopListening()
     Received(&m_listenByte, got);
 }
 
+bool Win32SerialPort::Discard()
+{
+    // Counting fetches what the driver holds, so that it goes too.
+    if (!BytesWaiting())
+        return false;
+    m_received.clear();
+    m_receivedTotal = 0;
+    m_arrivals.clear();
+    return true;
+}
+
 PortError Win32SerialPort::Error() const
 {
     return m_error;

@@ -28,6 +28,7 @@ public:
     // wait; then counted, or taken.
     std::optional<std::size_t> BytesWaiting() override;
     std::optional<Bytes> TakeAll() override;
+    bool Discard() override;
     std::vector<Arrival> Arrivals() const override { return m_arrivals; }
     PortError Error() const override;
 
