@@ -129,12 +129,14 @@ Outcome PortFailure(CommandKind kind, const PortError& error)
     return outcome;
 }
 
-Outcome Run(Line& line, const Command& command)
+namespace {
+
+// Tries again while nothing or a wrong CRC comes back, up to the command's retries.
+template <typename Attempt>
+Outcome Tried(const Command& command, Attempt attempt)
 {
     for (int tries = 1;; ++tries) {
-        Outcome outcome = line.port.Open(command.device, command.settings)
-                              ? Exchange(line, command)
-                              : Failed(line, command.kind);
+        Outcome outcome = attempt();
         outcome.tries = tries;
         const bool again = outcome.result == Result::NoAnswer || outcome.result == Result::CrcError;
         if (!again || tries > command.retries) {
@@ -143,6 +145,21 @@ Outcome Run(Line& line, const Command& command)
             return outcome;
         }
     }
+}
+
+} // namespace
+
+Outcome Run(Line& line, const Command& command)
+{
+    return Tried(command, [&] {
+        return line.port.Open(command.device, command.settings) ? Exchange(line, command)
+                                                                : Failed(line, command.kind);
+    });
+}
+
+Outcome Poll(Line& line, const Command& command)
+{
+    return Tried(command, [&] { return Exchange(line, command, true); });
 }
 
 Outcome Exchange(Line& line, const Command& command, bool keepOpen)

@@ -17,5 +17,7 @@ Outcome Run(Line& line, const Command& command);
 // then the port and everything else is left alone. `keepOpen`: a poll of a port that stays open
 // (closed only when it failed), which starts by dropping whatever came since the last one.
 Outcome Exchange(Line& line, const Command& command, bool keepOpen = false);
+// The same on a port that the caller opened and keeps open between polls: tries as Run does.
+Outcome Poll(Line& line, const Command& command);
 // The outcome of a port that failed, at the open or later.
 Outcome PortFailure(CommandKind kind, const PortError& error);

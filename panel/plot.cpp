@@ -143,7 +143,7 @@ std::string PlotSvg(const std::vector<PlotPoint>& points, const std::vector<std:
     const auto [rLow, rHigh] = Range(points, [](const PlotPoint& p, std::vector<double>& xs) {
         xs.push_back(p.replyMs);
     });
-    const Panel values{50, 310, vLow, vHigh};
+    const Panel values{54, 310, vLow, vHigh};
     const Panel replies{360, 500, std::min(0.0, rLow), rHigh};
 
     std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -159,12 +159,13 @@ std::string PlotSvg(const std::vector<PlotPoint>& points, const std::vector<std:
         if (t * unit > end + 1e-9)
             continue;
         const std::string at = Number(x(t * unit));
-        svg += "<line x1=\"" + at + "\" x2=\"" + at + "\" y1=\"50\" y2=\"500\" stroke=\"#eee\"/>\n";
+        svg += "<line x1=\"" + at + "\" x2=\"" + at + "\" y1=\"54\" y2=\"500\" stroke=\"#eee\"/>\n";
         svg += "<text x=\"" + at + "\" y=\"518\" text-anchor=\"middle\">" + Number(t) + "</text>\n";
     }
     svg += "<text x=\"470\" y=\"545\" text-anchor=\"middle\">time (" + std::string(unitName) +
            ")</text>\n</g>\n";
 
+    double legend = kLeft;
     for (std::size_t s = 0; s < series.size(); ++s) {
         const char* colour = kColours[s % std::size(kColours)];
         std::string line;
@@ -173,9 +174,10 @@ std::string PlotSvg(const std::vector<PlotPoint>& points, const std::vector<std:
                 line += Number(x(p.time)) + "," + Number(values.Y(p.values[s])) + " ";
         svg += "<polyline class=\"value\" fill=\"none\" stroke=\"" + std::string(colour) +
                "\" stroke-width=\"1.5\" points=\"" + line + "\"/>\n";
-        svg += "<text x=\"" + Number(kRight - 4) + "\" y=\"" + Number(66 + 16 * s) +
-               "\" text-anchor=\"end\" font-size=\"12\" fill=\"" + colour + "\">" +
-               Escaped(series[s]) + "</text>\n";
+        // The legend above the values, one name after the other.
+        svg += "<text x=\"" + Number(legend) + "\" y=\"44\" font-size=\"12\" fill=\"" + colour +
+               "\">" + Escaped(series[s]) + "</text>\n";
+        legend += 8.0 * static_cast<double>(series[s].size()) + 16;
     }
     std::string replyLine;
     std::string failed;
@@ -187,7 +189,9 @@ std::string PlotSvg(const std::vector<PlotPoint>& points, const std::vector<std:
     }
     svg += "<polyline class=\"reply\" fill=\"none\" stroke=\"#555\" stroke-width=\"1\" points=\"" +
            replyLine + "\"/>\n";
-    svg += "<g class=\"failed\" stroke=\"#d00\" stroke-width=\"1.5\">\n<title>no answer or an "
-           "error</title>\n" + failed + "</g>\n";
+    if (!failed.empty())
+        svg += "<text x=\"" + Number(kRight) + "\" y=\"44\" text-anchor=\"end\" font-size=\"12\" "
+               "fill=\"#d00\">\u00d7 no answer or an error</text>\n";
+    svg += "<g class=\"failed\" stroke=\"#d00\" stroke-width=\"1.5\">\n" + failed + "</g>\n";
     return svg + "</svg>\n";
 }

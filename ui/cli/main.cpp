@@ -4,6 +4,9 @@
 #include "platform.h"
 #include "report.h"
 #include "scan.h"
+#include "watch.h"
+
+#include "panel/traffic_log.h"
 
 #include <csignal>
 #include <cstdio>
@@ -29,7 +32,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "vek-cli: %s (vek-cli --help tells more)\n", why->c_str());
         return kExitUsage;
     }
-    const Options& options = std::get<Options>(parsed);
+    Options options = std::get<Options>(parsed);
     if (options.verb == Verb::Help) {
         std::fputs(kHelp, stdout);
         return kExitOk;
@@ -37,13 +40,25 @@ int main(int argc, char** argv)
 
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
+#ifdef SIGPIPE
+    // A reader that goes away (`| head`) ends a watch through the failed write, quietly.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     const std::unique_ptr<Platform> platform = MakePlatform(argc, argv);
     Line line{platform->Port(), platform->Wait()};
     line.wait.abandoned = [] { return g_interrupted != 0; };
     if (options.verb == Verb::Scan)
         return Scan(line, options, IsTerminal(stderr));
+    if (options.verb == Verb::Watch) {
+        const bool terminal = IsTerminal(stdout);
+        if (!options.formatGiven)
+            options.format = terminal ? Format::Table : Format::Csv;
+        return Watch(line, options, terminal);
+    }
 
     const Outcome outcome = Run(line, options.command);
+    if (const auto error = LogCommand(options.portName, options.command, outcome))
+        std::fprintf(stderr, "vek-cli: log not written: %s\n", error->c_str());
     if (outcome.result == Result::Abandoned) {
         // Given up during its wait, the command leaves the port open.
         line.port.Close();

@@ -260,6 +260,25 @@ void Order(const std::string& text, Options& options)
         throw Refused{"--order is ABCD, CDAB, BADC, DCBA or all, not '" + text + "'"};
 }
 
+double Interval(const std::string& text)
+{
+    RequireNumber(text, "--interval");
+    const std::optional<double> seconds = NumberFromText(text);
+    if (!seconds || !(*seconds >= 0 && *seconds <= 86400))
+        throw Refused{"--interval takes seconds from 0 to 86400: " + text};
+    return *seconds;
+}
+
+Format FormatNamed(const std::string& text)
+{
+    constexpr std::pair<const char*, Format> formats[] = {
+        {"table", Format::Table}, {"csv", Format::Csv}, {"tsv", Format::Tsv}, {"json", Format::Json}};
+    for (const auto& [name, format] : formats)
+        if (text == name)
+            return format;
+    throw Refused{"--format is table, csv, tsv or json, not '" + text + "'"};
+}
+
 int Speed(const std::string& text)
 {
     for (const int speed : {9600, 19200, 38400})
@@ -330,10 +349,13 @@ Options Parse(const std::vector<std::string>& args)
         options.verb = Verb::Write;
     else if (verb == "scan")
         options.verb = Verb::Scan;
+    else if (verb == "watch")
+        options.verb = Verb::Watch;
     else
-        throw Refused{"unknown command " + verb + " (read, write or scan)"};
+        throw Refused{"unknown command " + verb + " (read, write, scan or watch)"};
     const bool scan = options.verb == Verb::Scan;
-    const bool read = options.verb == Verb::Read;
+    const bool watch = options.verb == Verb::Watch;
+    const bool read = options.verb == Verb::Read || watch;
     Command& command = options.command;
     command.kind = options.verb == Verb::Write ? CommandKind::Write : CommandKind::Read;
     command.reach = Reach::AllTables;
@@ -369,7 +391,7 @@ Options Parse(const std::vector<std::string>& args)
         if (name == "--wait")
             command.wait = Wait(value());
         else if (name == "--json")
-            options.json = flag();
+            options.json = flag(), options.format = Format::Json, options.formatGiven = true;
         else if (name == "--whole-wait")
             command.mode = flag() ? WaitMode::Whole : command.mode;
         else if (name == "--retries")
@@ -386,6 +408,14 @@ Options Parse(const std::vector<std::string>& args)
             address = Whole(value(), "--address", 0, 65535);
         else if (!scan && name == "--table")
             table = Table(value());
+        else if (watch && name == "--interval")
+            options.interval = Interval(value());
+        else if (watch && name == "--polls")
+            options.polls = static_cast<std::size_t>(Whole(value(), "--polls", 1, 1000000000));
+        else if (watch && name == "--format")
+            options.format = FormatNamed(value()), options.formatGiven = true;
+        else if (watch && name == "--plot")
+            options.plot = value();
         else if (read && name == "--count")
             command.count = static_cast<std::uint16_t>(Whole(value(), "--count", 1, kMostBitsRead)),
             counted = true;
@@ -414,7 +444,7 @@ Options Parse(const std::vector<std::string>& args)
     const std::size_t wanted = named + (options.verb == Verb::Write ? 1 : 0);
     if (positional.size() < wanted)
         throw Refused{verb + (scan    ? " needs PORT"
-                              : read  ? (address ? " needs PORT" : " needs PORT and REF")
+                              : read    ? (address ? " needs PORT" : " needs PORT and REF")
                               : address ? " needs PORT and VALUE"
                                         : " needs PORT, REF and VALUE")};
     if (options.verb != Verb::Write && positional.size() > wanted)
@@ -427,8 +457,9 @@ Options Parse(const std::vector<std::string>& args)
     const std::string what = address ? "--address " + std::to_string(*address)
                              : scan  ? ReferenceText(command.ref)
                                      : positional[1];
-    if (options.verb == Verb::Write && options.allOrders)
-        throw Refused{"--order all is for reads; a write takes one order"};
+    if (options.verb != Verb::Read && options.allOrders)
+        throw Refused{"--order all is for a read; " + verb + " takes one order"};
+    options.portName = positional[0];
     if (options.verb == Verb::Write)
         WriteValues(options, {positional.begin() + named, positional.end()});
     else

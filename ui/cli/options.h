@@ -8,7 +8,10 @@
 #include <vector>
 
 // What vek-cli was asked to do, in typed values: one read or write, or a scan.
-enum class Verb { Help, Read, Write, Scan };
+enum class Verb { Help, Read, Write, Scan, Watch };
+
+// How a watch prints its polls.
+enum class Format { Table, Csv, Tsv, Json };
 
 struct Options
 {
@@ -18,6 +21,7 @@ struct Options
     Command command;
     bool verbose = false;
     bool json = false;
+    std::string portName; // PORT as given, for the traffic log
     std::uint8_t firstStation = 1;
     std::uint8_t lastStation = 247;
     std::vector<int> speeds{19200, 9600, 38400};
@@ -29,6 +33,14 @@ struct Options
     WordOrder order = WordOrder::ABCD;
     bool allOrders = false;
     bool typed = false;
+    // A watch's: seconds between polls (0: as fast as the line allows), how many (0: until
+    // Ctrl+C), how they print (`formatGiven`: as asked, else a table on a terminal and CSV
+    // elsewhere), and where its plot goes.
+    double interval = 1;
+    std::size_t polls = 0;
+    Format format = Format::Table;
+    bool formatGiven = false;
+    std::string plot;
 };
 
 // The options of an argument line (without the program's name), or why it is refused, in one

@@ -35,6 +35,8 @@ const Ending& EndingOf(Result result)
     return kEndings[0]; // every result is listed; none may pass for a success
 }
 
+} // namespace
+
 std::string Quoted(const std::string& text)
 {
     std::string json = "\"";
@@ -55,6 +57,8 @@ std::string Quoted(const std::string& text)
     return json + "\"";
 }
 
+namespace {
+
 std::string Field(const char* name, const std::string& json)
 {
     return ",\"" + std::string(name) + "\":" + json;
@@ -67,15 +71,7 @@ std::string Milliseconds(double seconds)
     return text;
 }
 
-// One value of a block: where it starts, its registers in hex, and its value in each order that
-// is shown.
-struct BlockValue
-{
-    std::string ref;
-    std::string raw;
-    std::vector<std::pair<WordOrder, std::string>> values;
-    std::vector<bool> plausible;
-};
+} // namespace
 
 std::vector<BlockValue> BlockValues(const Options& options, const Outcome& outcome)
 {
@@ -108,7 +104,6 @@ std::vector<BlockValue> BlockValues(const Options& options, const Outcome& outco
     return block;
 }
 
-// A value in JSON: a number where it is a finite one, else a string.
 std::string JsonValue(ValueType type, const std::string& text)
 {
     const bool number = type != ValueType::Hex && type != ValueType::Bin &&
@@ -116,6 +111,8 @@ std::string JsonValue(ValueType type, const std::string& text)
                         text.find_first_not_of("0123456789+-.e") == std::string::npos;
     return number ? text : Quoted(text);
 }
+
+namespace {
 
 std::string BlockJson(const Options& options, const Outcome& outcome)
 {

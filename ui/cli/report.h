@@ -3,6 +3,8 @@
 #include "options.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 // vek-cli's exit status, one for each way a command can end.
 enum ExitStatus {
@@ -11,12 +13,30 @@ enum ExitStatus {
     kExitCrcError = 2,   // CRCErr; a scan where something answers, but never correctly
     kExitException = 3,  // CMDErr; a write refused
     kExitPortError = 4,  // PortErr; a scan stopped by its port
-    kExitOtherReply = 5, // a write answered with something else than its confirmation
+    kExitOtherReply = 5, // a correct reply that does not answer the request
+    kExitOutput = 74,    // a watch's output could not be written
     kExitUsage = 64,
     kExitInterrupted = 130,
 };
 
 ExitStatus StatusOf(Result result);
+
+// A text as a JSON string, quotes and escapes included.
+std::string Quoted(const std::string& text);
+// A value in JSON: a number where it is a finite one, else a string.
+std::string JsonValue(ValueType type, const std::string& text);
+
+// One value of a block: where it starts, its registers in hex, and its value in each order that
+// is shown (with whether it looks plausible there).
+struct BlockValue
+{
+    std::string ref;
+    std::string raw;
+    std::vector<std::pair<WordOrder, std::string>> values;
+    std::vector<bool> plausible;
+};
+// The values of a read that came back, as the options show them: bits, or registers by type.
+std::vector<BlockValue> BlockValues(const Options& options, const Outcome& outcome);
 
 // The speed and parity as the options name them, "9600 even".
 std::string SettingsWords(const LineSettings& settings);

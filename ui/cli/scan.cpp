@@ -1,6 +1,7 @@
 #include "scan.h"
 
 #include "panel/detail.h"
+#include "panel/traffic_log.h"
 #include "serial/port_error.h"
 
 #include <algorithm>
@@ -118,6 +119,8 @@ ExitStatus Scan(Line& line, const Options& options, bool progress)
         command.station = static_cast<std::uint8_t>(next.station);
         const Outcome outcome = Run(line, command);
         tried += outcome.result == Result::Abandoned ? 0 : 1;
+        if (const auto error = LogCommand(options.portName, command, outcome))
+            std::fprintf(stderr, "vek-cli: log not written: %s\n", error->c_str());
         switch (outcome.result) {
         case Result::Abandoned:
             // Given up during its wait, the command leaves the port open.
