@@ -6,10 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QProcess>
+#include <QXmlStreamReader>
 
 #include <csignal>
+#include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 
 namespace {
@@ -189,6 +193,121 @@ TEST(Cli, EveryFunctionAgainstPymodbus)
         EXPECT_EQ(ran.status, c.status) << c.line << "\n" << ran.out << ran.err;
         EXPECT_NE(ran.out.find(c.out), std::string::npos) << c.line << "\n" << ran.out;
     }
+}
+
+// Lines of a text.
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+TEST(Cli, Watches)
+{
+    const SlaveProcess slave;
+    const std::string iso = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)";
+    const struct
+    {
+        std::string line;
+        int status;
+        std::vector<std::string> out; // each line of stdout matches its pattern, in order
+        std::string err;
+    } cases[] = {
+        {"watch $S 30001 --count 2 --polls 2 --interval 0.05 --format csv", 0,
+         {"time,outcome,reply_ms,30001,30002", iso + ",ok,[0-9.]+,7,42", iso + ",ok,[0-9.]+,7,42"},
+         "vek-cli: 2 polls in"},
+        {"watch $S 30003 --polls 1 --interval 0 --format tsv", 0,
+         {"time\toutcome\treply_ms\t30003", iso + "\tok\t[0-9.]+\t-2"}, "a --wait of 0.02 s"},
+        {"watch $S 30002 --polls 2 --json", 0,
+         {R"(\{"time":")" + iso + R"(","outcome":"ok","reply_ms":[0-9.]+,"values":\[42\]\})",
+          R"(\{"time":.*\})",
+          R"(\{"summary":\{"polls":2,.*"answered":2,.*"value":\{"min":42,"mean":42,"max":42\},"advice":"every reply.*\}\})"},
+         ""},
+        {"watch $S 30002 --station 9 --polls 2 --interval 0 --wait 0.02 --format csv", 0,
+         {"time,outcome,reply_ms,30002", iso + ",Noans,,", iso + ",Noans,,"}, "0 answered, 2 no answer"},
+        {"watch $S 30002 --polls 1 --format csv --plot /nonexistent/p.svg", 0,
+         {"time,outcome,reply_ms,30002", iso + ",ok,[0-9.]+,42"}, "the plot could not be written"},
+        {"watch $S 30002 --interval -1", 64, {}, "--interval takes seconds from 0"},
+        {"watch $S 30002 --interval abc", 64, {}, "--interval is not a number"},
+        {"watch $S 30002 --polls 0", 64, {}, "--polls takes a whole number from 1"},
+        {"watch $S 30002 --format xml", 64, {}, "--format is table, csv, tsv or json"},
+        {"watch $S 40001 --type float32 --order all", 64, {}, "--order all is for a read"},
+    };
+    for (const auto& c : cases) {
+        QProcess process;
+        const Ran ran = Cli(c.line, {{"$S", slave.Device()}}, process);
+        EXPECT_EQ(ran.status, c.status) << c.line << "\n" << ran.out << ran.err;
+        const std::vector<std::string> lines = Lines(ran.out);
+        ASSERT_EQ(lines.size(), c.out.size()) << c.line << "\n" << ran.out;
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            EXPECT_TRUE(std::regex_match(lines[i], std::regex(c.out[i]))) << c.line << "\n" << lines[i];
+        EXPECT_NE(ran.err.find(c.err), std::string::npos) << c.line << "\n" << ran.err;
+    }
+}
+
+// How a watch ends: on a port that fails, on a full disk, on a reader that goes away; and what it
+// leaves: the plot and the traffic log.
+TEST(Cli, AWatchEndsCleanlyAndLeavesItsRecords)
+{
+    int requests = 0;
+    const PtyPeer goes({}, [&](const Bytes& request, const termios&) {
+        return ++requests <= 2 ? PtyAnswer{.reply = WithCrc({request[0], 0x04, 0x02, 0x00, 0x2A})}
+                               : PtyAnswer{.delay = std::chrono::milliseconds(20), .hangUp = true};
+    });
+    QProcess gone;
+    Ran ran = Cli("watch $G 30002 --interval 0.05 --format csv", {{"$G", goes.Device()}}, gone);
+    EXPECT_EQ(ran.status, 4) << ran.err;
+    EXPECT_NE(ran.err.find("the port failed"), std::string::npos) << ran.err;
+    EXPECT_NE(ran.err.find("3 polls"), std::string::npos) << ran.err;
+
+    const SlaveProcess slave;
+    const QString device = QString::fromStdString(slave.Device());
+    QProcess full;
+    full.setStandardOutputFile("/dev/full");
+    full.start(VEK_CLI, {"watch", device, "30002", "--polls", "3", "--interval", "0"});
+    ASSERT_TRUE(full.waitForFinished(10000));
+    EXPECT_EQ(full.exitCode(), 74);
+    EXPECT_NE(full.readAllStandardError().toStdString().find("No space left on device"),
+              std::string::npos);
+
+    // `| head -2`: the watch ends at the next line it cannot write, quietly.
+    QProcess head;
+    head.start("bash", {"-c", "\"$0\" watch \"$1\" 30002 --interval 0.02 --format csv | head -2 "
+                              ">/dev/null; exit ${PIPESTATUS[0]}",
+                        VEK_CLI, device});
+    ASSERT_TRUE(head.waitForFinished(10000));
+    EXPECT_EQ(head.exitCode(), 0);
+    EXPECT_EQ(head.readAllStandardError().toStdString(), "");
+
+    // The plot, as XML, with a point for every poll; the traffic log, a line for every poll.
+    const std::string svg = testing::TempDir() + "vek-watch.svg";
+    const std::string log = testing::TempDir() + "vek-watch.log";
+    std::remove(log.c_str());
+    QProcess plotted;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("VEK_LOG", QString::fromStdString(log));
+    plotted.setProcessEnvironment(env);
+    plotted.start(VEK_CLI, {"watch", device, "30001", "--count", "3", "--polls", "5", "--interval",
+                            "0", "--format", "csv", "--plot", QString::fromStdString(svg)});
+    ASSERT_TRUE(plotted.waitForFinished(10000));
+    EXPECT_EQ(plotted.exitCode(), 0);
+    QFile file(QString::fromStdString(svg));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&file);
+    int lines = 0;
+    while (!xml.atEnd())
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == u"polyline" &&
+            xml.attributes().value("class") == u"value") {
+            ++lines;
+            EXPECT_EQ(xml.attributes().value("points").trimmed().split(u' ').size(), 5);
+        }
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    EXPECT_EQ(lines, 3);
+    std::ifstream in(log);
+    EXPECT_EQ(std::count(std::istreambuf_iterator<char>(in), {}, '\n'), 6); // the header and 5
 }
 
 // A device that answers 42 to station 7 at 9600 bit/s with odd parity only (a pseudo-terminal

@@ -73,19 +73,43 @@ std::string Milliseconds(double seconds)
 
 } // namespace
 
+namespace {
+
+// How many registers or bits one value of the read takes: a bit, a type's registers, or the
+// whole block for a string.
+std::size_t Each(const Options& options)
+{
+    const Command& command = options.command;
+    if (IsBitFunction(ReadFunctionFor(command.ref).value_or(0)))
+        return 1;
+    return options.type == ValueType::String ? command.count : RegistersFor(options.type);
+}
+
+std::string RefAt(const RegisterRef& first, std::size_t i)
+{
+    return ReferenceText(
+        ReferenceAt(first.AreaDigit, static_cast<std::uint16_t>(AddressOf(first) + i)));
+}
+
+} // namespace
+
+std::vector<std::string> ValueRefs(const Options& options)
+{
+    std::vector<std::string> refs;
+    for (std::size_t i = 0; i + Each(options) <= options.command.count; i += Each(options))
+        refs.push_back(RefAt(options.command.ref, i));
+    return refs;
+}
+
 std::vector<BlockValue> BlockValues(const Options& options, const Outcome& outcome)
 {
     const RegisterRef& first = options.command.ref;
-    const auto refAt = [&](std::size_t i) {
-        return ReferenceText(ReferenceAt(first.AreaDigit, static_cast<std::uint16_t>(AddressOf(first) + i)));
-    };
     std::vector<BlockValue> block;
     for (std::size_t i = 0; i < outcome.bits.size(); ++i)
-        block.push_back({refAt(i), {}, {{options.order, outcome.bits[i] ? "1" : "0"}}, {}});
-    const std::size_t each = options.type == ValueType::String ? std::max<std::size_t>(outcome.words.size(), 1)
-                                                               : RegistersFor(options.type);
-    for (std::size_t i = 0; i + each <= outcome.words.size(); i += each) {
-        BlockValue value{refAt(i), {}, {}, {}};
+        block.push_back({RefAt(first, i), {}, {{options.order, outcome.bits[i] ? "1" : "0"}}, {}});
+    const std::size_t each = Each(options);
+    for (std::size_t i = 0; outcome.bits.empty() && i + each <= outcome.words.size(); i += each) {
+        BlockValue value{RefAt(first, i), {}, {}, {}};
         std::vector<std::uint8_t> bytes;
         for (std::size_t w = i; w < i + each; ++w) {
             bytes.push_back(static_cast<std::uint8_t>(outcome.words[w] >> 8));

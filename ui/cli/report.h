@@ -35,6 +35,8 @@ struct BlockValue
     std::vector<std::pair<WordOrder, std::string>> values;
     std::vector<bool> plausible;
 };
+// The references of a read's values, one a value.
+std::vector<std::string> ValueRefs(const Options& options);
 // The values of a read that came back, as the options show them: bits, or registers by type.
 std::vector<BlockValue> BlockValues(const Options& options, const Outcome& outcome);
 

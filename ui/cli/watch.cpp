@@ -254,7 +254,9 @@ ExitStatus Watch(Line& line, const Options& options, bool terminal)
     WatchStats stats;
     PlotRecord plot;
     Output out(terminal && options.format == Format::Table);
-    std::vector<std::string> refs;
+    const std::vector<std::string> refs = ValueRefs(options);
+    if (const std::string header = Header(options, refs); !header.empty())
+        out.Line(header);
     const double start = line.wait.clock();
     const std::string began = LocalTimestamp().substr(0, 19);
     Schedule schedule(start, options.interval);
@@ -281,12 +283,6 @@ ExitStatus Watch(Line& line, const Options& options, bool terminal)
         if (const auto error = LogCommand(options.portName, command, outcome))
             std::fprintf(stderr, "vek-cli: log not written: %s\n", error->c_str());
         const Polled poll = Read(options, outcome);
-        if (refs.empty() && outcome.result == Result::Value) {
-            for (const BlockValue& value : BlockValues(options, outcome))
-                refs.push_back(value.ref);
-            if (const std::string header = Header(options, refs); !header.empty())
-                out.Line(header);
-        }
         const std::optional<double> first =
             poll.numbers.empty() || std::isnan(poll.numbers[0]) ? std::nullopt
                                                                 : std::optional(poll.numbers[0]);
