@@ -282,6 +282,15 @@ TEST(Cli, AWatchEndsCleanlyAndLeavesItsRecords)
     EXPECT_EQ(head.exitCode(), 0);
     EXPECT_EQ(head.readAllStandardError().toStdString(), "");
 
+    // Ctrl+C ends a watch at once, even in a long interval, with its statistics.
+    QProcess stopped;
+    stopped.start(VEK_CLI, {"watch", device, "30002", "--interval", "60", "--format", "csv"});
+    ASSERT_TRUE(stopped.waitForReadyRead(5000));
+    kill(static_cast<pid_t>(stopped.processId()), SIGINT);
+    ASSERT_TRUE(stopped.waitForFinished(2000));
+    EXPECT_EQ(stopped.exitCode(), 0);
+    EXPECT_NE(stopped.readAllStandardError().toStdString().find(" polls in "), std::string::npos);
+
     // The plot, as XML, with a point for every poll; the traffic log, a line for every poll.
     const std::string svg = testing::TempDir() + "vek-watch.svg";
     const std::string log = testing::TempDir() + "vek-watch.log";

@@ -16,11 +16,9 @@ namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-extern "C" void OnInterrupt(int signal)
+void OnInterrupt()
 {
     g_interrupted = 1;
-    // A second Ctrl+C ends the program at once.
-    std::signal(signal, SIG_DFL);
 }
 
 } // namespace
@@ -38,13 +36,12 @@ int main(int argc, char** argv)
         return kExitOk;
     }
 
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
 #ifdef SIGPIPE
     // A reader that goes away (`| head`) ends a watch through the failed write, quietly.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     const std::unique_ptr<Platform> platform = MakePlatform(argc, argv);
+    platform->CatchInterrupts(OnInterrupt);
     Line line{platform->Port(), platform->Wait()};
     line.wait.abandoned = [] { return g_interrupted != 0; };
     if (options.verb == Verb::Scan)

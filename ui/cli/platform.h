@@ -16,6 +16,9 @@ public:
     virtual ~Platform() = default;
     virtual SerialPort& Port() = 0;
     virtual WaitServices Wait() const = 0;
+    // Ctrl+C (and SIGTERM where there is one) calls `interrupted`, which may only set a flag,
+    // and wakes the wait at once, however long it was to sleep; a second Ctrl+C ends the program.
+    virtual void CatchInterrupts(void (*interrupted)()) = 0;
 };
 
 // `argc` lives as long as the platform (Qt keeps a reference to it).

@@ -5,10 +5,25 @@
 #include "qt_wait.h"
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
 
+#include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
+
+void (*g_interrupted)() = nullptr;
+int g_wake[2] = {-1, -1};
+
+// Qt's event loop sleeps through signals (it polls again after EINTR): a byte down a pipe that it
+// watches wakes it.
+extern "C" void OnSignal(int signal)
+{
+    g_interrupted();
+    [[maybe_unused]] const ssize_t written = ::write(g_wake[1], "!", 1);
+    std::signal(signal, SIG_DFL);
+}
 
 class QtPlatform final : public Platform
 {
@@ -16,10 +31,25 @@ public:
     QtPlatform(int& argc, char** argv) : m_app(argc, argv) {}
     SerialPort& Port() override { return m_port; }
     WaitServices Wait() const override { return QtWaitServices(); }
+    void CatchInterrupts(void (*interrupted)()) override
+    {
+        g_interrupted = interrupted;
+        if (::pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) == 0) {
+            m_wake = std::make_unique<QSocketNotifier>(g_wake[0], QSocketNotifier::Read);
+            QObject::connect(m_wake.get(), &QSocketNotifier::activated, [] {
+                char drained[16];
+                while (::read(g_wake[0], drained, sizeof drained) > 0) {
+                }
+            });
+        }
+        std::signal(SIGINT, OnSignal);
+        std::signal(SIGTERM, OnSignal);
+    }
 
 private:
     QCoreApplication m_app; // before the port, which needs it until it is gone
     QtSerialPort m_port;
+    std::unique_ptr<QSocketNotifier> m_wake;
 };
 
 } // namespace

@@ -10,11 +10,32 @@
 
 namespace {
 
+void (*g_interrupted)() = nullptr;
+DWORD g_mainThread = 0;
+volatile LONG g_signals = 0;
+
+// Runs on a thread of its own: marks the command given up and wakes the wait with a message. The
+// second one is left to the system, which ends the program.
+BOOL WINAPI OnConsoleControl(DWORD)
+{
+    if (InterlockedIncrement(&g_signals) > 1)
+        return FALSE;
+    g_interrupted();
+    PostThreadMessageW(g_mainThread, WM_NULL, 0, 0);
+    return TRUE;
+}
+
 class Win32Platform final : public Platform
 {
 public:
     SerialPort& Port() override { return m_port; }
     WaitServices Wait() const override { return Win32WaitServices(); }
+    void CatchInterrupts(void (*interrupted)()) override
+    {
+        g_interrupted = interrupted;
+        g_mainThread = GetCurrentThreadId();
+        SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    }
 
 private:
     Win32SerialPort m_port;
