@@ -34,6 +34,10 @@ int main(int argc, char** argv)
         std::fputs(kHelp, stdout);
         return kExitOk;
     }
+    if (options.verb == Verb::Version) {
+        std::printf("vek-cli %s\n", VEK_VERSION);
+        return kExitOk;
+    }
 
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);

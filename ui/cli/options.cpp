@@ -174,9 +174,14 @@ bool IsOption(const std::string& arg)
 Options Parse(const std::vector<std::string>& args)
 {
     Options options;
-    for (const std::string& arg : args)
+    for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h")
             return options;
+        if (arg == "--version") {
+            options.verb = Verb::Version;
+            return options;
+        }
+    }
     if (args.empty())
         throw Refused{"a command is needed: read, write or scan"};
     const std::string& verb = args[0];

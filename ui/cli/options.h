@@ -7,7 +7,7 @@
 #include <vector>
 
 // What vek-cli was asked to do, in typed values: one read or write, or a scan.
-enum class Verb { Help, Read, Write, Scan };
+enum class Verb { Help, Version, Read, Write, Scan };
 
 struct Options
 {
