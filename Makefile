@@ -10,8 +10,9 @@ DEMO_PACKAGES       = cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev 
 UNIT_TEST_PACKAGES  = libgtest-dev faketime
 FUZZ_PACKAGES       = clang-14 libclang-rt-14-dev
 BENCH_PACKAGES      = xvfb xauth
-# `make package` builds the .deb with these; `make test-package` checks it with the second list.
-PACKAGE_PACKAGES    = dpkg-dev file
+# `make package` builds the .deb with these (pandoc for the HTML manual); `make test-package`
+# checks it with the second list.
+PACKAGE_PACKAGES    = dpkg-dev file pandoc
 PACKAGE_CHECK_PACKAGES = desktop-file-utils appstream lintian man-db x11-utils xvfb
 # The Windows program, cross-compiled, and its tests under wine: `make windows`, `make test-windows`.
 WINDOWS_PACKAGES    = g++-mingw-w64-x86-64 wine wine64 googletest
@@ -104,11 +105,11 @@ test: build
 	$(CTEST)
 	$(MAKE) --no-print-directory test-package test-windows test-asan test-fuzz
 
-# $(BUILD)/vek-sample_<version>_<arch>.deb (see packaging/): the two programs and the compressed
-# manual pages and changelog are all it needs built.
+# $(BUILD)/vek-sample_<version>_<arch>.deb (see packaging/): the two programs, the compressed
+# manual pages and changelog and the HTML manual are all it needs built.
 package: deps-package
 	$(CONFIGURE)
-	cmake --build $(BUILD) -j $(JOBS) --target vek-sample vek-cli compressed_docs
+	cmake --build $(BUILD) -j $(JOBS) --target vek-sample vek-cli compressed_docs manual_html
 	rm -f $(BUILD)/vek-sample_*.deb
 	cd $(BUILD) && cpack
 
