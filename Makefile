@@ -1,4 +1,5 @@
-# The commands of the README: `make demo`, `make test`, `make check`, `make package`.
+# The commands of the README: `make demo`, `make test`, `make check`, `make package`,
+# `make release`.
 BUILD   ?= build
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -13,17 +14,21 @@ FUZZ_PACKAGES       = clang-14 libclang-rt-14-dev
 BENCH_PACKAGES      = xvfb xauth
 # The peer that `make bench-pace` measures vek-cli against.
 BENCH_PACE_PACKAGES = mbpoll
-# `make package` builds the .deb with these; `make test-package` checks it with the second list.
-PACKAGE_PACKAGES    = dpkg-dev file
+# `make package` builds the .deb with these (pandoc for the HTML manual); `make test-package`
+# checks it with the second list.
+PACKAGE_PACKAGES    = dpkg-dev file pandoc
 PACKAGE_CHECK_PACKAGES = desktop-file-utils appstream lintian man-db x11-utils xvfb
 # The Windows program, cross-compiled, and its tests under wine: `make windows`, `make test-windows`.
 WINDOWS_PACKAGES    = g++-mingw-w64-x86-64 wine wine64 googletest
+# `make release` unpacks the zip it made to check it.
+RELEASE_PACKAGES    = unzip
 TEST_DEPS += $(UNIT_TEST_PACKAGES)
 TEST_DEPS += $(FUZZ_PACKAGES)
 TEST_DEPS += $(BENCH_PACKAGES)
 TEST_DEPS += $(PACKAGE_PACKAGES)
 TEST_DEPS += $(PACKAGE_CHECK_PACKAGES)
 TEST_DEPS += $(WINDOWS_PACKAGES)
+TEST_DEPS += $(RELEASE_PACKAGES)
 # Only for retaking docs/window.png and docs/window-windows.png.
 SCREENSHOT_PACKAGES = xvfb xauth xdotool imagemagick
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz
@@ -40,7 +45,8 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 
 .PHONY: all deps deps-demo deps-check deps-package deps-package-check configure build build-demo \
         check test demo bench bench-pace screenshot clean test-asan test-fuzz fuzz package \
-        test-package deps-windows windows test-windows bench-windows screenshot-windows
+        test-package deps-windows windows test-windows bench-windows screenshot-windows \
+        deps-release release release-check
 
 all: build
 
@@ -75,6 +81,12 @@ deps-package:
 deps-package-check:
 	$(call install,$(DEMO_PACKAGES) $(PACKAGE_PACKAGES) $(PACKAGE_CHECK_PACKAGES) $(EXTRA_PACKAGES))
 
+# What the release is built with and checked with: the Linux tree's vek-demo-slave and
+# vek-wine-peers (GoogleTest) serve the wine session that starts the zipped exes.
+deps-release:
+	$(call install,$(DEMO_PACKAGES) $(UNIT_TEST_PACKAGES) $(BENCH_PACKAGES) $(PACKAGE_PACKAGES) \
+	  $(PACKAGE_CHECK_PACKAGES) $(WINDOWS_PACKAGES) $(RELEASE_PACKAGES) $(EXTRA_PACKAGES))
+
 deps:
 	$(call install,$(DEMO_PACKAGES) $(TEST_DEPS) $(EXTRA_PACKAGES))
 
@@ -102,16 +114,16 @@ check: deps-check
 	cmake --build $(BUILD) -j $(JOBS)
 	$(CTEST)
 
-# Everything, as CI runs it.
+# Everything, as CI runs it; the release's check holds the package's.
 test: build
 	$(CTEST)
-	$(MAKE) --no-print-directory test-package test-windows test-asan test-fuzz
+	$(MAKE) --no-print-directory test-windows release test-asan test-fuzz
 
-# $(BUILD)/vek-sample_<version>_<arch>.deb (see packaging/): the two programs and the compressed
-# manual pages and changelog are all it needs built.
+# $(BUILD)/vek-sample_<version>_<arch>.deb (see packaging/): the two programs, the compressed
+# manual pages and changelog and the HTML manual are all it needs built.
 package: deps-package
 	$(CONFIGURE)
-	cmake --build $(BUILD) -j $(JOBS) --target vek-sample vek-cli compressed_docs
+	cmake --build $(BUILD) -j $(JOBS) --target vek-sample vek-cli compressed_docs manual_html
 	rm -f $(BUILD)/vek-sample_*.deb
 	cd $(BUILD) && cpack
 
@@ -142,17 +154,44 @@ fuzz: $(FUZZ_BUILD)/CMakeCache.txt
 # $(WINDOWS_BUILD)/vek-sample.exe: one self-contained exe for 64-bit Windows 10 and 11.
 WINDOWS_BUILD ?= build-windows
 
+WINDOWS_CONFIGURE = cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVEK_HOST_BUILD=$(CURDIR)/$(BUILD)
+
 deps-windows:
 	$(call install,cmake make $(WINDOWS_PACKAGES))
 
 windows: deps-windows
-	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVEK_HOST_BUILD=$(CURDIR)/$(BUILD)
+	$(WINDOWS_CONFIGURE)
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 
 # The end-to-end run under wine takes its serial peers from the Linux build.
 test-windows: build windows
 	cd $(WINDOWS_BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS) --timeout 120
+
+# $(RELEASE)/: the files of a release, named with the version of project() in CMakeLists.txt,
+# and their checksums (see "Install it" in the README). The source archive is the last commit's;
+# the programs are built from the tree as it is. Then `make release-check`.
+RELEASE ?= release
+VERSION := $(shell sed -n 's/^project(vek-sample VERSION \([^ )]*\).*/\1/p' CMakeLists.txt)
+
+release: deps-release package
+	cmake --build $(BUILD) -j $(JOBS) --target vek-demo-slave vek-wine-peers
+	$(WINDOWS_CONFIGURE)
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target vek-sample vek-cli vek-driver manual_html
+	rm -f $(WINDOWS_BUILD)/vek-sample-*.zip
+	cd $(WINDOWS_BUILD) && cpack
+	rm -rf $(RELEASE) && mkdir -p $(RELEASE)
+	cp $(WINDOWS_BUILD)/vek-sample-$(VERSION)-windows-x64.zip $(BUILD)/vek-sample_$(VERSION)_*.deb \
+	   $(RELEASE)/
+	@git diff --quiet HEAD -- || echo "release: the source archive lacks the uncommitted changes" >&2
+	git archive --prefix=vek-sample-$(VERSION)/ -o $(RELEASE)/vek-sample-$(VERSION).tar.gz HEAD
+	cd $(RELEASE) && sha256sum vek-sample* >SHA256SUMS
+	$(MAKE) --no-print-directory release-check
+
+# The release's files against each other and the version: the checksums, the package's own
+# check (lintian), the manual's pictures and links, and the zipped exes started under wine.
+release-check: deps-release
+	packaging/check_release.sh $(RELEASE) $(VERSION) $(BUILD) $(WINDOWS_BUILD)
 
 demo: build-demo
 	tools/demo.sh $(BUILD)
@@ -182,4 +221,4 @@ screenshot-windows:
 	tools/screenshot_windows.sh $(WINDOWS_BUILD) $(BUILD) docs/window-windows.png
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WINDOWS_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WINDOWS_BUILD) $(RELEASE)

@@ -34,6 +34,7 @@ usr/bin/vek-sample
 usr/share/applications/$id.desktop
 usr/share/doc/vek-sample/changelog.gz
 usr/share/doc/vek-sample/copyright
+usr/share/doc/vek-sample/manual.html
 usr/share/doc/vek-sample/manual.md
 usr/share/icons/hicolor/256x256/apps/$id.png
 usr/share/icons/hicolor/48x48/apps/$id.png
@@ -55,8 +56,8 @@ for page in vek-sample vek-cli; do
 done
 
 # The manual page sends the reader to the operator's manual; it must be where it says.
-grep -q '/usr/share/doc/vek\\-sample/manual.md' <(zcat "$root/usr/share/man/man1/vek-sample.1.gz") ||
-    fail "manual page does not name /usr/share/doc/vek-sample/manual.md"
+grep -q '/usr/share/doc/vek\\-sample/manual.html' <(zcat "$root/usr/share/man/man1/vek-sample.1.gz") ||
+    fail "manual page does not name /usr/share/doc/vek-sample/manual.html"
 grep -q '^# ' "$root/usr/share/doc/vek-sample/manual.md" || fail "manual.md is empty"
 [ "$(dpkg-deb -f "$deb" Recommends)" = "fonts-liberation2 | fonts-liberation" ] ||
     fail "Recommends: $(dpkg-deb -f "$deb" Recommends)"
@@ -78,9 +79,11 @@ for program in vek-sample vek-cli; do
     done
 done
 
-# vek-cli runs without a display.
+# vek-cli runs without a display, and was built from the package's version.
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/vek-cli" --help) &&
     grep -q '^usage: vek-cli read PORT REF' <<<"$out" || fail "vek-cli --help: $out"
+out=$("$root/usr/bin/vek-cli" --version) && [ "$out" = "vek-cli $version" ] ||
+    fail "vek-cli --version: $out, the package is $version"
 
 Xvfb -displayfd 5 -nolisten tcp -screen 0 800x600x24 5>"$tmp/display" 2>"$tmp/xvfb.log" &
 xvfb=$!

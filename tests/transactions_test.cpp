@@ -553,8 +553,9 @@ TEST(Engine, EndsAtTheWholeReplyOrAfterTheWholeWait)
             const bool whole = mode == WaitMode::Whole;
             const std::string name = std::string(c.name) + (whole ? ", whole wait" : "");
             EXPECT_EQ(outcome.result, whole ? c.whole : c.untilReply) << name;
-            if (outcome.result == Result::Value)
+            if (outcome.result == Result::Value) {
                 EXPECT_EQ(outcome.value, 42) << name;
+            }
             EXPECT_NEAR(outcome.ended * 1000, whole ? 200 : c.endsMs, 1.5) << name;
             const std::string ending = whole ? "Waited the whole 0.2 s" : c.ending;
             EXPECT_NE(outcome.detail.find(ending), std::string::npos) << name << outcome.detail;
@@ -600,9 +601,10 @@ TEST(Engine, RetriesAfterNoAnswerOrAWrongCrc)
         EXPECT_EQ(std::count_if(rig.port.log.begin(), rig.port.log.end(),
                                 [](const std::string& e) { return e.starts_with("open"); }),
                   c.tries);
-        if (c.tries > 1)
+        if (c.tries > 1) {
             EXPECT_NE(outcome.detail.find("Tried " + std::to_string(c.tries) + " times"),
                       std::string::npos);
+        }
     }
 }
 

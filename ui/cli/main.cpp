@@ -35,6 +35,10 @@ int main(int argc, char** argv)
         std::fputs(kHelp, stdout);
         return kExitOk;
     }
+    if (options.verb == Verb::Version) {
+        std::printf("vek-cli %s\n", VEK_VERSION);
+        return kExitOk;
+    }
 
 #ifdef SIGPIPE
     // A reader that goes away (`| head`) ends a watch through the failed write, quietly.

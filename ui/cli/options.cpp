@@ -19,6 +19,9 @@ const char* const kHelp =
        vek-cli scan PORT [--stations FIRST-LAST] [--speeds LIST]
                     [--parities LIST] [--ref REF] [--all] [--wait SECONDS]
                     [--whole-wait] [--retries N] [--json]
+       vek-cli watch PORT REF [the read's options] [--interval SECONDS]
+                    [--polls N] [--format table|csv|tsv|json] [--plot FILE.svg]
+       vek-cli --help | --version
        --address N --table coil|discrete|input|holding may stand for REF.
 
 Modbus RTU reads and writes of every table, one as the VEK Sample program's
@@ -337,11 +340,16 @@ bool IsOption(const std::string& arg)
 Options Parse(const std::vector<std::string>& args)
 {
     Options options;
-    for (const std::string& arg : args)
+    for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h")
             return options;
+        if (arg == "--version") {
+            options.verb = Verb::Version;
+            return options;
+        }
+    }
     if (args.empty())
-        throw Refused{"a command is needed: read, write or scan"};
+        throw Refused{"a command is needed: read, write, scan or watch"};
     const std::string& verb = args[0];
     if (verb == "read")
         options.verb = Verb::Read;

@@ -7,8 +7,8 @@
 #include <variant>
 #include <vector>
 
-// What vek-cli was asked to do, in typed values: one read or write, or a scan.
-enum class Verb { Help, Read, Write, Scan, Watch };
+// What vek-cli was asked to do, in typed values: one read or write, a scan or a watch.
+enum class Verb { Help, Version, Read, Write, Scan, Watch };
 
 // How a watch prints its polls.
 enum class Format { Table, Csv, Tsv, Json };
