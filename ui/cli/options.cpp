@@ -25,8 +25,9 @@ const char* const kHelp =
        --address N --table coil|discrete|input|holding may stand for REF.
 
 Modbus RTU reads and writes of every table, one as the VEK Sample program's
-panel does it, and a scan for the station, speed and parity a device answers
-at. A command ends as soon as its reply is whole, or when --wait has passed.
+panel does it, a watch that polls a read on a port it keeps open, and a scan
+for the station, speed and parity a device answers at. A command ends as soon
+as its reply is whole, or when --wait has passed.
 
   PORT         COM1..COM5 as the panel maps them (VEK_COM1..VEK_COM5), or a
                device: /dev/ttyUSB0, ttyUSB0; on Windows COM12
@@ -55,12 +56,18 @@ at. A command ends as soon as its reply is whole, or when --wait has passed.
   --stations   (1-247)                   --ref       (40001)
   --speeds     (19200,9600,38400)        --parities  (none,even,odd)
   --all        go on after the first device found
+  --interval   a watch's seconds between polls, 0 as fast as the line goes (1)
+  --polls      a watch's number of polls (until Ctrl+C)
+  --format     a watch's output: table (on a terminal), csv (elsewhere), tsv or
+               json (--json); statistics and the wait it needs on stderr
+  --plot       a watch's values and reply times drawn into an SVG file
 
 Numbers are read as the panel reads them: &H hexadecimal, &O octal, halves
 rounded to even. --retries tries again after no answer or a wrong CRC. Exit
-status: 0 a value read, a write confirmed, a device found; 1 no answer; 2
-wrong CRC; 3 exception; 4 port failure; 5 a correct reply that does not
-answer the request; 64 usage error; 130 interrupted.
+status: 0 a value read, a write confirmed, a device found, a watch ended; 1 no
+answer; 2 wrong CRC; 3 exception; 4 port failure; 5 a correct reply that does
+not answer the request; 64 usage error; 74 a watch's output not written; 130
+interrupted. VEK_LOG names a traffic log that every command appends to.
 )";
 
 namespace {
