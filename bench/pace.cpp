@@ -36,6 +36,7 @@
 #include <pty.h>
 #include <spawn.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -83,13 +84,17 @@ struct Ran
     std::string out, err;
     double seconds = 0; // spawn to reaped
     double reaped = 0;  // when, on Now()'s clock
+    double cpu = 0;     // user and system seconds
+    std::vector<long> rss; // resident kB, sampled every `sample` seconds
 };
 
 class PacedDevice;
 
 // Runs argv (looked up on the PATH) to its end, stdin from /dev/null, stdout and stderr kept;
-// meanwhile `device`, if any, answers what comes down its line.
-Ran RunProcess(const std::vector<std::string>& argv, PacedDevice* device = nullptr);
+// meanwhile `device`, if any, answers what comes down its line, and with `sample` the child's
+// resident size is read every that many seconds.
+Ran RunProcess(const std::vector<std::string>& argv, PacedDevice* device = nullptr,
+               double sample = 0);
 
 // ---- The paced device ---------------------------------------------------------------------
 
@@ -206,7 +211,16 @@ private:
     std::vector<Answered> m_answers;
 };
 
-Ran RunProcess(const std::vector<std::string>& argv, PacedDevice* device)
+long ResidentKb(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    return 0;
+}
+
+Ran RunProcess(const std::vector<std::string>& argv, PacedDevice* device, double sample)
 {
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
@@ -238,8 +252,13 @@ Ran RunProcess(const std::vector<std::string>& argv, PacedDevice* device)
     pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {-1, POLLIN, 0}};
     if (device)
         fds[2].fd = device->Fd();
+    double nextSample = start + sample;
     while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-        if (poll(fds, 3, -1) < 0)
+        if (sample > 0 && Now() >= nextSample) {
+            ran.rss.push_back(ResidentKb(pid));
+            nextSample += sample;
+        }
+        if (poll(fds, 3, sample > 0 ? 50 : -1) < 0)
             continue;
         for (int i = 0; i < 2; ++i)
             if (fds[i].revents) {
@@ -256,7 +275,10 @@ Ran RunProcess(const std::vector<std::string>& argv, PacedDevice* device)
             device->Serve();
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    ran.cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+              usage.ru_stime.tv_usec / 1e6;
     ran.reaped = Now();
     ran.seconds = ran.reaped - start;
     ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -530,6 +552,37 @@ int main(int argc, char** argv)
                         std::to_string(minutes) + " min " + Fixed(s.seconds - 60 * minutes) +
                             " s (" + Fixed(s.seconds / device.Requests() * 1000) + " ms a try)",
                         "<= 2 min 30 s", s.seconds <= 150});
+    }
+
+    // 5: a watch as fast as the line allows, against a device that takes the time a real line
+    // would: the request's 8 characters, the silence that ends it, a turnaround of 1 ms, then the
+    // reply a character at a time. The line's limit is those plus the silence before the next
+    // request.
+    {
+        constexpr double baud = 19200, character = 10 / baud, silence = 3.5 * character;
+        constexpr int polls = 10000;
+        PacedDevice device({.station = 1, .delay = 8 * character + silence + 0.001 + character});
+        const Ran w = RunProcess({VEK_CLI, "watch", device.Path(), "30002", "--interval", "0",
+                                  "--polls", std::to_string(polls), "--format", "csv"},
+                                 &device, 1.0);
+        if (w.status != 0 || device.Answers().size() != static_cast<std::size_t>(polls))
+            Fail("the watch at the line's pace", w);
+        const double limit = 1 / ((8 + 7) * character + 2 * silence + 0.001);
+        const double rate = polls / w.seconds;
+        rows.push_back({"watch --interval 0 at 19200, " + std::to_string(polls) +
+                            " polls: polls a second / the line's limit",
+                        Fixed(rate) + " / " + Fixed(limit) + " (" + Fixed(100 * rate / limit) + " %)",
+                        ">= 95 %", rate >= 0.95 * limit});
+        rows.push_back({"the same: CPU (user + system) per poll", Fixed(w.cpu / polls * 1000, 3) +
+                            " ms", "", -1});
+        const std::size_t n = w.rss.size();
+        if (n >= 4) {
+            const long early = w.rss[n / 2], late = w.rss[n - 1];
+            rows.push_back({"the same: resident kB halfway / at the end (" +
+                                std::to_string(n) + " samples)",
+                            std::to_string(early) + " / " + std::to_string(late), "no growth",
+                            late <= early + 64});
+        }
     }
 
     std::printf("vek-pace: %s\nmachine: %s\n\n| measure | value | target | result |\n"

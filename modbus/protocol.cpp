@@ -142,6 +142,12 @@ std::uint16_t AddressOf(const RegisterRef& ref)
     return static_cast<std::uint16_t>(ref.OffsetHi << 8 | ref.OffsetLo);
 }
 
+double FrameSilence(int baud, int bitsPerCharacter)
+{
+    constexpr double kFastest = 0.00175;
+    return baud > 19200 || baud <= 0 ? kFastest : 3.5 * bitsPerCharacter / baud;
+}
+
 Bytes Encode(const Request& request)
 {
     Bytes frame{request.station, request.function, request.ref.OffsetHi, request.ref.OffsetLo};

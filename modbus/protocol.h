@@ -66,6 +66,11 @@ std::optional<RegisterRef> SixDigitReference(std::string_view text);
 RegisterRef ReferenceAt(int area, std::uint16_t address);
 std::uint16_t AddressOf(const RegisterRef& ref);
 
+// The silence that ends a frame on the line: 3.5 characters at the line's speed, fixed at 1.75 ms
+// above 19200 bit/s, in seconds. A master that sends sooner after a reply may have its request
+// taken for the reply's tail.
+double FrameSilence(int baud, int bitsPerCharacter);
+
 // A request: a read of `data` registers or bits from the reference on; a single write of the
 // value `data` (a coil: kCoilOn or kCoilOff); a multiple write of `values` (coils: 0 or 1).
 struct Request

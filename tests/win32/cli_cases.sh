@@ -30,6 +30,12 @@ expect 0 "station 1, 19200 none: Value 100 (unsigned 100, hex 0064)" scan COM1 -
 garbled="something answers at 9600 even, but not correctly"
 expect 2 "$garbled (station 3: The last two bytes are not the CRC of the rest)" \
     scan COM2 --stations 3 --speeds 9600 --parities even
+# A watch: its CSV header, and a row a poll.
+expect 0 "time,outcome,reply_ms,30002" watch COM1 30002 --polls 3 --interval 0.05 --format csv
+if [ "$(grep -c ',ok,' "$work/stdout")" != 3 ]; then
+    echo "FAIL: a watch of three polls: $(tr -d '\r' <"$work/stdout")" >&2
+    failed=1
+fi
 # A bare COMn is the Windows device \\.\COMn, which Windows needs from COM10 up.
 expect 4 "PortErr" read COM12 30002
 if ! grep -qF '\\.\COM12: no such device' "$work/stderr"; then

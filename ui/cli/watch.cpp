@@ -6,6 +6,7 @@
 #include "panel/watch.h"
 #include "serial/port_error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -270,10 +271,15 @@ ExitStatus Watch(Line& line, const Options& options, bool terminal)
         status = kExitPortError;
     }
     std::optional<double> previous;
+    // However fast the polls, the line stays silent between a reply and the next request for as
+    // long as a slave needs to tell the two apart.
+    const int bits = command.settings.parity == Parity::None ? 10 : 11;
+    const double silence = FrameSilence(command.settings.baud, bits);
+    double quietUntil = start;
     for (std::size_t n = 0; !status && (options.polls == 0 || n < options.polls); ++n) {
         const double now = line.wait.clock();
-        if (schedule.Due() > now &&
-            AwaitReply(schedule.Due() - now, line.wait) == WaitEnd::Abandoned)
+        const double next = std::max(schedule.Due(), quietUntil);
+        if (next > now && AwaitReply(next - now, line.wait) == WaitEnd::Abandoned)
             break;
         if (interrupted())
             break;
@@ -287,9 +293,13 @@ ExitStatus Watch(Line& line, const Options& options, bool terminal)
             poll.numbers.empty() || std::isnan(poll.numbers[0]) ? std::nullopt
                                                                 : std::optional(poll.numbers[0]);
         stats.Add(outcome, first);
-        plot.Add({line.wait.clock() - start, poll.numbers.empty() ? std::vector<double>(refs.size(), NAN) : poll.numbers,
-                  poll.replySeconds ? *poll.replySeconds * 1000 : NAN,
-                  outcome.result != Result::Value});
+        if (!options.plot.empty()) {
+            std::vector<double> values = poll.numbers;
+            values.resize(refs.size(), NAN);
+            plot.Add({line.wait.clock() - start, values,
+                      poll.replySeconds ? *poll.replySeconds * 1000 : NAN,
+                      outcome.result != Result::Value});
+        }
         const std::optional<double> change =
             first && previous ? std::optional(*first - *previous) : std::nullopt;
         if (first)
@@ -302,6 +312,7 @@ ExitStatus Watch(Line& line, const Options& options, bool terminal)
             status = kExitPortError;
         }
         schedule.Polled(line.wait.clock());
+        quietUntil = line.wait.clock() + silence;
     }
     line.port.Close();
     out.EndStatus();
