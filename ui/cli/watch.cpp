@@ -82,7 +82,9 @@ public:
     {
         if (!m_terminal || m_failed)
             return;
-        Write(status);
+        // One line of an ordinary terminal, so that a carriage return takes it back whole.
+        constexpr std::size_t kWidth = 79;
+        Write(status.substr(0, kWidth));
         m_status = true;
     }
     void EndStatus()
