@@ -362,25 +362,6 @@ bool OnPath(const std::string& program)
     return false;
 }
 
-std::string Machine()
-{
-    std::string model = "unknown CPU";
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    for (std::string line; std::getline(cpuinfo, line);)
-        if (line.rfind("model name", 0) == 0 && line.find(':') != std::string::npos) {
-            model = line.substr(line.find(':') + 2);
-            break;
-        }
-    utsname host{};
-    uname(&host);
-    double load[1] = {0};
-    getloadavg(load, 1);
-    char text[256];
-    std::snprintf(text, sizeof text, "%ld CPUs, %s, Linux %s; load average %.2f",
-                  sysconf(_SC_NPROCESSORS_ONLN), model.c_str(), host.release, load[0]);
-    return text;
-}
-
 [[noreturn]] void Fail(const std::string& what, const Ran& ran)
 {
     std::fprintf(stderr, "vek-pace: %s (exit %d)\n%s%s", what.c_str(), ran.status,
@@ -430,7 +411,7 @@ int main(int argc, char** argv)
     prctl(PR_SET_TIMERSLACK, 1UL);
 
     const double began = Now();
-    const std::string machine = Machine();
+    const std::string machine = MachineNote();
     const bool mbpoll = OnPath("mbpoll");
     std::vector<Row> rows;
 

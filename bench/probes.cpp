@@ -58,26 +58,6 @@ long VmRssKb()
     return -1;
 }
 
-std::string MachineNote()
-{
-    std::string model = "unknown CPU";
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(cpuinfo, line))
-        if (line.rfind("model name", 0) == 0 && line.find(':') != std::string::npos) {
-            model = line.substr(line.find(':') + 2);
-            break;
-        }
-    utsname host{};
-    uname(&host);
-    double load[1] = {0};
-    getloadavg(load, 1);
-    char text[256];
-    std::snprintf(text, sizeof text, "%ld CPUs, %s, Linux %s; load average %.2f at the start",
-                  sysconf(_SC_NPROCESSORS_ONLN), model.c_str(), host.release, load[0]);
-    return text;
-}
-
 std::string LockDirectoryNote()
 {
     // Qt SerialPort's first choice; it falls back to other directories only without it.

@@ -22,8 +22,6 @@ CpuSeconds ProcessCpu();
 int OpenFds();  // entries of /proc/self/fd; -1 when unreadable
 long VmRssKb(); // VmRSS of /proc/self/status; -1 when unreadable
 
-// CPUs, CPU model, kernel and load average, for the table's heading.
-std::string MachineNote();
 // Where Qt SerialPort puts the lock file that it creates, syncs and removes on every open and
 // close, and whether that costs disk writes.
 std::string LockDirectoryNote();

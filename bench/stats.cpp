@@ -2,6 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include <sys/utsname.h>
+#include <unistd.h>
 
 namespace {
 
@@ -33,4 +39,23 @@ double Percentile(std::vector<double> samples, double fraction)
         return 0;
     std::sort(samples.begin(), samples.end());
     return Rank(samples, fraction);
+}
+
+std::string MachineNote()
+{
+    std::string model = "unknown CPU";
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    for (std::string line; std::getline(cpuinfo, line);)
+        if (line.rfind("model name", 0) == 0 && line.find(':') != std::string::npos) {
+            model = line.substr(line.find(':') + 2);
+            break;
+        }
+    utsname host{};
+    uname(&host);
+    double load[1] = {0};
+    getloadavg(load, 1);
+    char text[256];
+    std::snprintf(text, sizeof text, "%ld CPUs, %s, Linux %s; load average %.2f at the start",
+                  sysconf(_SC_NPROCESSORS_ONLN), model.c_str(), host.release, load[0]);
+    return text;
 }

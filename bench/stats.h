@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 // Order statistics of a set of samples; nearest rank, so every figure is a sample that occurred.
@@ -13,3 +14,7 @@ struct Summary
 Summary Summarise(std::vector<double> samples);
 // The nearest-rank sample at `fraction` (0.5 the median, 1 the largest); 0 without samples.
 double Percentile(std::vector<double> samples, double fraction);
+
+// The machine a figure comes from: its CPUs, their model, the kernel and the load average, "2
+// CPUs, AMD EPYC, Linux 6.1.0; load average 0.10 at the start".
+std::string MachineNote();
