@@ -33,10 +33,10 @@ Result ResultOf(const Command& command, std::span<const std::uint8_t> sent,
 // not values.
 bool WindowRequest(const Request& request)
 {
-    return (request.function == Function::ReadInputRegisters ||
-            request.function == Function::ReadHoldingRegisters) && request.data == 1
-               ? true
-               : request.function == Function::WriteSingleRegister;
+    const bool oneRegister = (request.function == Function::ReadInputRegisters ||
+                              request.function == Function::ReadHoldingRegisters) &&
+                             request.data == 1;
+    return oneRegister || request.function == Function::WriteSingleRegister;
 }
 
 Result StrictResult(const Command& command, const ReplyReading& reading)
