@@ -129,12 +129,24 @@ Outcome PortFailure(CommandKind kind, const PortError& error)
     return outcome;
 }
 
+std::optional<Outcome> OpenFor(Line& line, const Command& command)
+{
+    if (line.port.OpenWithEvents(command.device, command.settings, line.wait))
+        return std::nullopt;
+    if (line.wait.abandoned && line.wait.abandoned()) {
+        line.port.Close();
+        Outcome outcome;
+        outcome.result = Result::Abandoned;
+        return outcome;
+    }
+    return Failed(line, command.kind);
+}
+
 Outcome Run(Line& line, const Command& command)
 {
     for (int tries = 1;; ++tries) {
-        Outcome outcome = line.port.Open(command.device, command.settings)
-                              ? Exchange(line, command)
-                              : Failed(line, command.kind);
+        const std::optional<Outcome> failed = OpenFor(line, command);
+        Outcome outcome = failed ? *failed : Exchange(line, command);
         outcome.tries = tries;
         const bool again = outcome.result == Result::NoAnswer || outcome.result == Result::CrcError;
         if (!again || tries > command.retries) {

@@ -16,5 +16,9 @@ Outcome Run(Line& line, const Command& command);
 // fields only once the port is open). Ends with the port closed, unless the command was given up:
 // then the port and everything else is left alone.
 Outcome Exchange(Line& line, const Command& command);
+// Opens the command's port, the wait's events running while a device server takes the
+// connection. Nothing when it opened; else the outcome, with the port closed: its failure, or the
+// command given up meanwhile.
+std::optional<Outcome> OpenFor(Line& line, const Command& command);
 // The outcome of a port that failed, at the open or later.
 Outcome PortFailure(CommandKind kind, const PortError& error);

@@ -1,6 +1,7 @@
 #include "panel/traffic_log.h"
 
 #include "panel/detail.h"
+#include "serial/device.h"
 
 #include <cerrno>
 #include <chrono>
@@ -71,7 +72,8 @@ std::string LogLine(const std::string& time, int portNo, const Command& command,
     const std::string fields[] = {time,
                                   "COM" + std::to_string(portNo),
                                   command.device,
-                                  SettingsText(command.settings),
+                                  IsNetworkDevice(command.device) ? "device server's"
+                                                                  : SettingsText(command.settings),
                                   read ? "read" : "write",
                                   station,
                                   reference,

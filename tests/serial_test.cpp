@@ -1,4 +1,6 @@
-// A terminal's marked input (PARMRK) turned back into the bytes received.
+// A terminal's marked input (PARMRK) turned back into the bytes received; a device server's
+// address.
+#include "serial/device.h"
 #include "serial/marked_input.h"
 
 #include <gtest/gtest.h>
@@ -27,6 +29,41 @@ TEST(MarkedInput, MarkedBytesBecomeQuestionMarksAndEveryOtherByteStays)
             input.Decode(read, taken);
         EXPECT_EQ(taken, c.taken) << c.what;
         EXPECT_FALSE(input.InsideMark()) << c.what;
+    }
+}
+
+TEST(NetworkAddress, IsTcpHostPortAndNothingElse)
+{
+    const struct
+    {
+        const char* device;
+        const char* host; // nullptr: refused
+        int port;
+    } cases[] = {
+        {"tcp://192.168.1.20:4001", "192.168.1.20", 4001},
+        {"TCP://gw-3.lab:502", "gw-3.lab", 502},
+        {"tcp://[::1]:65535", "::1", 65535},
+        {"tcp://[fe80::1%eth0]:1", "fe80::1%eth0", 1},
+        // The last group of an IPv6 address without brackets would pass for the port.
+        {"tcp://::1:502", nullptr, 0},
+        {"tcp://[gw]:502", nullptr, 0},
+        {"tcp://gw:0", nullptr, 0},
+        {"tcp://gw:65536", nullptr, 0},
+        {"tcp://gw:+502", nullptr, 0},
+        {"tcp://gw:", nullptr, 0},
+        {"tcp://gw", nullptr, 0},
+        {"tcp://:502", nullptr, 0},
+        {"tcp://gw:502/", nullptr, 0},
+        {"tcp://g w:502", nullptr, 0},
+        {"/dev/ttyUSB0", nullptr, 0},
+    };
+    for (const auto& c : cases) {
+        const std::optional<NetworkAddress> address = NetworkAddressOf(c.device);
+        ASSERT_EQ(address.has_value(), c.host != nullptr) << c.device;
+        if (c.host) {
+            EXPECT_EQ(address->host, c.host) << c.device;
+            EXPECT_EQ(address->port, c.port) << c.device;
+        }
     }
 }
 
