@@ -118,6 +118,12 @@ bool QtTcpPort::Send(std::span<const std::uint8_t> bytes)
 {
     if (!m_open || m_closedByServer)
         return Fail(PortFault::NotOpen);
+    // What came before the request is no reply to it: a device server may pass on what its line
+    // heard before the connection, as a serial port's driver would hold it until the open.
+    Fetch();
+    m_received.clear();
+    m_total = 0;
+    m_arrivals.clear();
     const qint64 size = static_cast<qint64>(bytes.size());
     if (m_socket.write(reinterpret_cast<const char*>(bytes.data()), size) != size)
         return Fail(PortFault::System, m_socket.errorString());

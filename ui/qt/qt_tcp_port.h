@@ -41,6 +41,6 @@ private:
     bool m_connected = false;
     bool m_closedByServer = false;
     Bytes m_received;        // not taken yet
-    std::size_t m_total = 0; // received since the connection was made, taken or not
+    std::size_t m_total = 0; // received since the request (or the connection), taken or not
     std::vector<Arrival> m_arrivals;
 };
