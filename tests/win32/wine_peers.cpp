@@ -1,7 +1,9 @@
 // Two devices on fresh pseudo-terminals for the end-to-end run of the Windows build under wine:
 // the first answers every request with seven bytes whose CRC is wrong, the second with the value
-// 42, its first byte 50 ms after the request and the others 5 ms apart. Prints each device path
+// 42, its first byte 50 ms after the request and the others 5 ms apart; and a device server on
+// the loopback that never takes a connection. Prints each device path and the server's address
 // on a line of its own, then serves until SIGTERM, SIGINT or the death of its parent. Linux only.
+#include "device_server.h"
 #include "pty_peer.h"
 
 #include <chrono>
@@ -27,7 +29,9 @@ int main()
     const Bytes garbled{0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEE};
     PtyPeer badCrc(std::vector<PtyAnswer>(10000, {.reply = garbled}));
     PtyPeer late(std::vector<PtyAnswer>(10000, {.reply = value, .delay = 50ms, .gap = 5ms}));
-    std::printf("%s\n%s\n", badCrc.Device().c_str(), late.Device().c_str());
+    const DeafServer deaf;
+    std::printf("%s\n%s\n%s\n", badCrc.Device().c_str(), late.Device().c_str(),
+                deaf.Address().c_str());
     std::fflush(stdout);
 
     int signal = 0;
