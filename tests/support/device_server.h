@@ -1,45 +1,41 @@
 #pragma once
 
+#include "slave_process.h"
+
 #include <string>
 
-#include <sys/types.h>
-
-// socat as a serial device server on the loopback for as long as the object lives: each
-// connection to Address() (tcp://127.0.0.1:PORT) is passed to `far`, a socat address such as
-// FILE:/dev/pts/3,raw,echo=0, and ends when the connection does (-t0: socat would otherwise go on
-// reading the line for half a second, and take the next connection's reply).
-class DeviceServer
+// socat as a serial device server on 127.0.0.1 while the object lives: each connection is passed
+// to `far`, a socat address such as Terminal("/dev/pts/3"). -t0 ends each connection's socat at
+// once; it would otherwise read on for 0.5 s and take the next connection's reply. Its first log
+// line names the port; socat ignores SIGPIPE, so the rest of its log goes nowhere.
+struct DeviceServer
 {
-public:
-    explicit DeviceServer(const std::string& far);
-    ~DeviceServer();
-    DeviceServer(const DeviceServer&) = delete;
-    DeviceServer& operator=(const DeviceServer&) = delete;
+    explicit DeviceServer(const std::string& far)
+        : socat({"-t0", "-d", "-d", "-lf", "/dev/stdout",
+                 "TCP-LISTEN:0,bind=127.0.0.1,reuseaddr,fork", far},
+                "/usr/bin/socat")
+    {
+    }
+    std::string Address() const
+    {
+        return "tcp://127.0.0.1:" + socat.Device().substr(socat.Device().rfind(':') + 1);
+    }
 
-    const std::string& Address() const { return m_address; }
-
-private:
-    pid_t m_pid = -1;
-    std::string m_log;
-    std::string m_address;
+    SlaveProcess socat;
 };
 
-// The socat address of a terminal device, raw.
 inline std::string Terminal(const std::string& device)
 {
     return "FILE:" + device + ",raw,echo=0";
 }
 
-// A device server that never takes a connection: its one place in the queue of connections not
-// yet taken is filled, so the system drops every further request to connect.
+// A server that never takes a connection: the one place in its queue of connections not yet
+// taken is filled, so the system drops every further request to connect.
 class DeafServer
 {
 public:
     DeafServer();
     ~DeafServer();
-    DeafServer(const DeafServer&) = delete;
-    DeafServer& operator=(const DeafServer&) = delete;
-
     const std::string& Address() const { return m_address; }
 
 private:

@@ -8,11 +8,9 @@
 #   COM4, COM5  none of the machine's own serial ports: a stand-in of wine's that refuses every
 #               serial call (a port that does not exist at all needs VEK_COMn=\\.\COM99)
 #
-# and serial device servers on the loopback, their addresses in the environment:
-#
-#   VEK_TEST_SERVER   a second demo slave behind socat
-#   VEK_TEST_CLOSING  one that takes the request and closes the connection
-#   VEK_TEST_DEAF     one that never takes a connection (vek-wine-peers' third line)
+# and vek-wine-peers' serial device servers on the loopback, their addresses in VEK_TEST_SERVER (a
+# second demo slave behind socat), VEK_TEST_CLOSING (takes the request, closes the connection) and
+# VEK_TEST_DEAF (never takes a connection).
 #
 # The prefix's wineserver, the X server, the slave and the peers go when it ends, however it ends.
 #
@@ -72,33 +70,12 @@ first_line() {
     return 1
 }
 
-# device_server NAME FAR: socat as a device server on the loopback in front of FAR, its address
-# exported as NAME once it listens. -t0: socat would otherwise go on reading FAR for half a second
-# after a connection ends, and take the next connection's reply.
-device_server() {
-    local log=$work/socat-$1
-    socat -t0 -d -d -lf "$log" TCP-LISTEN:0,bind=127.0.0.1,reuseaddr,fork "$2" </dev/null \
-        >/dev/null 2>&1 &
-    pids+=($!)
-    for _ in $(seq 100); do
-        if grep -q 'listening on' "$log" 2>/dev/null; then
-            export "$1=tcp://127.0.0.1:$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$log")"
-            return 0
-        fi
-        sleep 0.05
-    done
-    echo "wine_session: socat did not listen for $1" >&2
-    return 1
-}
-
 # The X server takes the first free display and says which.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 "$host/vek-demo-slave" >"$work/slave" 2>&1 &
 pids+=($!)
 "$host/vek-wine-peers" >"$work/peers" 2>&1 &
-pids+=($!)
-"$host/vek-demo-slave" >"$work/slave2" 2>&1 &
 pids+=($!)
 if ! display=$(first_line "$work/display"); then
     echo "wine_session: Xvfb did not start:" >&2
@@ -109,9 +86,10 @@ export DISPLAY=:$display
 com1=$(first_line "$work/slave")
 com2=$(first_line "$work/peers")
 com3=$(sed -n 2p "$work/peers")
-export VEK_TEST_DEAF=$(sed -n 3p "$work/peers")
-device_server VEK_TEST_SERVER "FILE:$(first_line "$work/slave2"),raw,echo=0"
-device_server VEK_TEST_CLOSING "SYSTEM:head -c 8 >/dev/null"
+VEK_TEST_SERVER=$(sed -n 3p "$work/peers")
+VEK_TEST_CLOSING=$(sed -n 4p "$work/peers")
+VEK_TEST_DEAF=$(sed -n 5p "$work/peers")
+export VEK_TEST_SERVER VEK_TEST_CLOSING VEK_TEST_DEAF
 
 # The registry is written before the first start. At every start wine's mount manager makes the
 # dosdevices/comN links from HKLM\Software\Wine\Ports, and gives the machine's own serial ports
