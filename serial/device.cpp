@@ -14,8 +14,9 @@ bool IsDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-// Letters, digits, dots, hyphens (names, IPv4), and in brackets colons and a zone (fe80::1%eth0):
-// nothing that a name service or the system could take for more than an address.
+// Letters, digits, dots and hyphens (names, IPv4; a name may hold underscores too), and in
+// brackets colons and a zone (fe80::1%eth0): nothing that a name service or the system could take
+// for more than an address.
 bool IsHost(std::string_view host, bool bracketed)
 {
     return !host.empty() && std::all_of(host.begin(), host.end(), [&](char c) {
