@@ -1,6 +1,7 @@
 #include "panel/detail.h"
 
 #include "modbus/numbers.h"
+#include "serial/device.h"
 #include "serial/port_error.h"
 
 #include <algorithm>
@@ -252,6 +253,9 @@ std::string Detail(const Command& command, const Outcome& outcome)
     const std::size_t count = !write ? command.count : std::max<std::size_t>(command.values.size(), 1);
     std::string detail = Heading(command.kind) + "\n" +
                          RequestText(StationOf(sent), FunctionOf(sent), command.ref, count);
+    // The speed and parity selected never reach a device server's line.
+    if (IsNetworkDevice(command.device))
+        detail += "\nLine settings are the device server's";
     if (write && command.values.empty())
         detail += "\nValue sent " + (command.ref.AreaDigit == kCoilArea
                                          ? std::string(command.value == kCoilOn ? "on" : "off")

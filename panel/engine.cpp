@@ -129,6 +129,19 @@ Outcome PortFailure(CommandKind kind, const PortError& error)
     return outcome;
 }
 
+std::optional<Outcome> OpenFor(Line& line, const Command& command)
+{
+    if (line.port.OpenWithEvents(command.device, command.settings, line.wait))
+        return std::nullopt;
+    if (line.wait.abandoned && line.wait.abandoned()) {
+        line.port.Close();
+        Outcome outcome;
+        outcome.result = Result::Abandoned;
+        return outcome;
+    }
+    return Failed(line, command.kind);
+}
+
 namespace {
 
 // Tries again while nothing or a wrong CRC comes back, up to the command's retries.
@@ -152,8 +165,8 @@ Outcome Tried(const Command& command, Attempt attempt)
 Outcome Run(Line& line, const Command& command)
 {
     return Tried(command, [&] {
-        return line.port.Open(command.device, command.settings) ? Exchange(line, command)
-                                                                : Failed(line, command.kind);
+        const std::optional<Outcome> failed = OpenFor(line, command);
+        return failed ? *failed : Exchange(line, command);
     });
 }
 

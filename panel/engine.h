@@ -19,5 +19,9 @@ Outcome Run(Line& line, const Command& command);
 Outcome Exchange(Line& line, const Command& command, bool keepOpen = false);
 // The same on a port that the caller opened and keeps open between polls: tries as Run does.
 Outcome Poll(Line& line, const Command& command);
+// Opens the command's port, the wait's events running while a device server takes the
+// connection. Nothing when it opened; else the outcome, with the port closed: its failure, or the
+// command given up meanwhile.
+std::optional<Outcome> OpenFor(Line& line, const Command& command);
 // The outcome of a port that failed, at the open or later.
 Outcome PortFailure(CommandKind kind, const PortError& error);

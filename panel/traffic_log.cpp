@@ -1,6 +1,7 @@
 #include "panel/traffic_log.h"
 
 #include "panel/detail.h"
+#include "serial/device.h"
 
 #include <cerrno>
 #include <chrono>
@@ -72,7 +73,8 @@ std::string LogLine(const std::string& time, const std::string& port, const Comm
     const std::string fields[] = {time,
                                   port,
                                   command.device,
-                                  SettingsText(command.settings),
+                                  IsNetworkDevice(command.device) ? "device server's"
+                                                                  : SettingsText(command.settings),
                                   read ? "read" : "write",
                                   station,
                                   reference,

@@ -41,7 +41,8 @@ void Finish(Panel& panel, const WindowCommand& run, Outcome outcome)
 }
 
 // How every command begins: its button off, the port of the selectors opened with their line
-// settings. Nothing (the failure shown) when the port would not open.
+// settings. Nothing (the failure shown) when the port would not open, or when the window closed
+// while a device server was being connected.
 std::optional<WindowCommand> Start(Panel& panel, Line& line, Row row)
 {
     panel.SetCommandEnabled(row, false);
@@ -52,10 +53,8 @@ std::optional<WindowCommand> Start(Panel& panel, Line& line, Row row)
     run.command.kind = row == Row::Read ? CommandKind::Read : CommandKind::Write;
     run.command.device = DeviceForPort(run.portNo).path;
     run.command.settings = SettingsFromSelectors(selectors);
-    if (!line.port.Open(run.command.device, run.command.settings)) {
-        const PortError error = line.port.Error();
-        line.port.Close();
-        Finish(panel, run, PortFailure(run.command.kind, error));
+    if (const std::optional<Outcome> failed = OpenFor(line, run.command)) {
+        Finish(panel, run, *failed);
         return std::nullopt;
     }
     // The port opens again, so an earlier "PortErr" no longer holds. A write shows nothing of its

@@ -12,6 +12,8 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
+struct WaitServices; // serial/exchange.h
+
 // When received bytes came in: at `time` (SteadySeconds), `total` bytes had arrived since the
 // port opened.
 struct Arrival
@@ -31,6 +33,14 @@ public:
     // Opens the device (a path such as /dev/ttyUSB0 or \\.\COM3) with the settings and empty
     // receive and transmit buffers.
     virtual bool Open(const std::string& device, const LineSettings& settings) = 0;
+    // Open for a command: a port that takes its time to open (a connection to a device server)
+    // runs the wait's events meanwhile, and stops, closed, once the command is given up. A
+    // serial port opens at once.
+    virtual bool OpenWithEvents(const std::string& device, const LineSettings& settings,
+                                const WaitServices& /*wait*/)
+    {
+        return Open(device, settings);
+    }
     // Closes the port; whatever was received and not taken is lost. Harmless when closed.
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;

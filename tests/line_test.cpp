@@ -1,12 +1,15 @@
 // The real Qt serial port over pseudo-terminals: against the libmodbus demo slave, against a
 // scripted raw device that misbehaves on purpose, and against ports that cannot be used.
+#include "device_server.h"
 #include "fake_panel.h"
 #include "fake_port.h"
 #include "modbus/frame_codec.h"
 #include "panel/transactions.h"
 #include "pty_peer.h"
 #include "qt_serial_port.h"
+#include "qt_tcp_port.h"
 #include "qt_wait.h"
+#include "serial/device_port.h"
 #include "slave_process.h"
 
 #include <gtest/gtest.h>
@@ -93,11 +96,14 @@ struct UseDevice
     ~UseDevice() { qunsetenv("VEK_COM1"); }
 };
 
-// The real port with a record of the calls a command made on it.
+// The real port, a serial port or a device server's connection, with a record of the calls a
+// command made on it.
 class RecordingPort final : public SerialPort
 {
 public:
-    QtSerialPort real;
+    QtSerialPort serial;
+    QtTcpPort network;
+    DevicePort real{serial, network};
     std::vector<std::string> calls;
     std::function<void()> beforeSend;
 
@@ -105,6 +111,12 @@ public:
     {
         calls.push_back("open");
         return real.Open(device, settings);
+    }
+    bool OpenWithEvents(const std::string& device, const LineSettings& settings,
+                        const WaitServices& wait) override
+    {
+        calls.push_back("open");
+        return real.OpenWithEvents(device, settings, wait);
     }
     void Close() override
     {
@@ -387,6 +399,52 @@ TEST(RawLine, FarEndClosedDuringTheWait)
     EXPECT_EQ(b.panel.rxDetail,
               "Last command: read\n" + device + ": device disconnected or closed");
     EXPECT_FALSE(b.port.IsOpen());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Through a serial device server: socat on the loopback in front of a pseudo-terminal
+
+TEST(DeviceServerLine, ReadsWritesAndFailuresInWords)
+{
+    const SlaveProcess slave;
+    const PtyPeer silent, hangsUp({{.delay = 20ms, .hangUp = true}}),
+        babbles({{.reply = Babble(102400)}});
+    const DeviceServer bridge(Terminal(slave.Device())), quiet(Terminal(silent.Device())),
+        closing(Terminal(hangsUp.Device())), babbling(Terminal(babbles.Device()));
+    const DeafServer deaf;
+    const struct
+    {
+        std::string device;
+        const char* shown;
+        const char* detail;
+        double seconds = 0.2; // the command's time, within 0.5 s
+    } cases[] = {
+        {bridge.Address(), " 42", "\nLine settings are the device server's\nSent 8 bytes"},
+        {quiet.Address(), "Noans", "\nReceived 0 bytes\n"},
+        {closing.Address(), "PortErr", ": connection closed by the device server"},
+        // Read up to a bound, as a serial driver's queue bounds a babbling line.
+        {babbling.Address(), "CRCErr", "\nReceived 65536 bytes: "},
+        {"tcp://127.0.0.1:1", "PortErr", "tcp://127.0.0.1:1: connection refused", 0},
+        {deaf.Address(), "PortErr", ": no answer to the connection within 3 s", 3},
+    };
+    for (const auto& c : cases) {
+        Bench b(c.device);
+        const double start = SteadySeconds();
+        b.Read("1", "30002");
+        const double seconds = SteadySeconds() - start;
+        EXPECT_EQ(b.panel.rxData, c.shown) << c.device << "\n" << b.panel.rxDetail;
+        EXPECT_NE(b.panel.rxDetail.find(c.detail), std::string::npos) << b.panel.rxDetail;
+        EXPECT_FALSE(b.port.IsOpen()) << c.device;
+        EXPECT_TRUE(b.panel.enabled[0]) << c.device;
+        EXPECT_GE(seconds, c.seconds) << c.device;
+        EXPECT_LT(seconds, c.seconds + 0.5) << c.device;
+        // The window's events run while the server is waited for, ten times a second at least.
+        EXPECT_GE(b.passes, c.seconds >= 3 ? 30 : 0) << c.device;
+    }
+    Bench b(bridge.Address());
+    b.Write("1", "41001", "1234");
+    b.Read("1", "41001");
+    EXPECT_EQ(b.panel.rxData, " 1234");
 }
 
 // ---------------------------------------------------------------------------------------------

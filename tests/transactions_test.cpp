@@ -479,6 +479,7 @@ TEST(DeviceForPort, IsThePathThatTheOpeningUses)
         {2, "ttyS0", "/dev/ttyS0"}, {3, "/dev/pts/7", "/dev/pts/7"}, {3, "./ttyX", "./ttyX"},
         {3, "../ttyX", "../ttyX"},
 #endif
+        {1, "tcp://gw:502", "tcp://gw:502"},
     };
     for (const Case& c : cases) {
         const std::string name = "VEK_COM" + std::to_string(c.port);

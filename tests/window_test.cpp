@@ -1,5 +1,6 @@
 // The window on Qt's offscreen platform: layout, fonts, option groups, keyboard, and both commands
 // driven through the real window and the real serial port against the libmodbus demo slave.
+#include "device_server.h"
 #include "fake_port.h"
 #include "main_window.h"
 #include "panel/layout.h"
@@ -230,6 +231,9 @@ TEST(Window, ComOptionsNameTheirDeviceWhenTheTooltipOpens)
     com2->setFocus();
     EXPECT_EQ(com2->accessibleDescription(), "COM2: " + path + " (from VEK_COM2) (no such device)");
     EXPECT_EQ(tooltip(), "COM2: " + path + " (from VEK_COM2) (no such device)");
+    // Whether a device server is there, only a connection tells.
+    qputenv("VEK_COM2", "tcp://gw:4001");
+    EXPECT_EQ(tooltip(), "COM2: tcp://gw:4001 (from VEK_COM2)");
     qunsetenv("VEK_COM2");
 }
 
@@ -592,6 +596,44 @@ TEST(WindowOnTheLine, ClosingDuringTheWaitAbandonsTheCommand)
             EXPECT_EQ(Find(s.window, "Rx_data")->toolTip(), detailBefore);
         }
     }
+}
+
+// The slave behind a device server on COM3: a write read back at a speed and parity that do not
+// reach it. One that never takes the connection: the window stays live meanwhile, and closing it
+// gives the command up at once.
+TEST(WindowOnTheLine, ThroughADeviceServer)
+{
+    WithSlave s;
+    const DeviceServer server(Terminal(s.slave.Device()));
+    qputenv("VEK_COM3", server.Address().c_str());
+    for (const char* option : {"Com3", "SPD96", "Odd1"})
+        QTest::mouseClick(Find(s.window, option), Qt::LeftButton);
+    SetText(s.window, "Write_data", "4321");
+    s.write->click();
+    EXPECT_EQ(s.ReadBack("41001"), " 4321");
+    EXPECT_TRUE(Find(s.window, "Rx_data")->toolTip().contains("\nLine settings are the device"));
+
+    const DeafServer deaf;
+    qputenv("VEK_COM3", deaf.Address().c_str());
+    for (const bool closing : {false, true}) {
+        int ticks = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            if (++ticks == 3 && closing)
+                s.window.close();
+        });
+        ticker.start(50);
+        const double start = SteadySeconds();
+        s.read->click();
+        EXPECT_NEAR(SteadySeconds() - start, closing ? 0.15 : 3, 0.3) << closing;
+        EXPECT_GE(ticks, closing ? 3 : 30);
+        EXPECT_FALSE(s.window.Port().IsOpen()) << closing;
+        // Given up, the command touches the window no more.
+        EXPECT_EQ(s.read->isEnabled(), !closing);
+        EXPECT_EQ(Text(s.window, "Rx_data"), "PortErr");
+        EXPECT_TRUE(Find(s.window, "Rx_data")->toolTip().endsWith("connection within 3 s"));
+    }
+    qunsetenv("VEK_COM3");
 }
 
 TEST(WindowOnTheLine, TheProgramEndsWhenClosedDuringAWait)

@@ -1,19 +1,28 @@
 #!/usr/bin/env bash
 # vek-cli.exe under wine, run by wine_session.sh: COM1 is the demo slave, COM2 replies with a wrong
-# CRC, COM12 does not exist. Each line: the exit status, the first line on stdout, the arguments.
+# CRC, COM12 does not exist; VEK_TEST_SERVER, VEK_TEST_CLOSING and VEK_TEST_DEAF are device
+# servers on the loopback. Each line: the exit status, the first line on stdout, the arguments.
 set -euo pipefail
 exe=${1:?usage: cli_cases.sh <vek-cli.exe>}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
+launcher=wine
 expect() {
     local status=$1 out=$2 got=0
     shift 2
-    wine "$exe" "$@" >"$work/stdout" 2>"$work/stderr" || got=$?
+    "$launcher" "$exe" "$@" >"$work/stdout" 2>"$work/stderr" || got=$?
     local line
     line=$(head -n 1 "$work/stdout" | tr -d '\r')
     if [ "$got" != "$status" ] || [ "$line" != "$out" ]; then
         echo "FAIL vek-cli $*: status $got, '$line' ($(tr -d '\r' <"$work/stderr"))" >&2
+        failed=1
+    fi
+}
+# The last command's stderr says it.
+said() {
+    if ! grep -qF "$1" "$work/stderr"; then
+        echo "FAIL: '$1' not in: $(cat "$work/stderr")" >&2
         failed=1
     fi
 }
@@ -38,8 +47,27 @@ if [ "$(grep -c ',ok,' "$work/stdout")" != 3 ]; then
 fi
 # A bare COMn is the Windows device \\.\COMn, which Windows needs from COM10 up.
 expect 4 "PortErr" read COM12 30002
-if ! grep -qF '\\.\COM12: no such device' "$work/stderr"; then
-    echo "FAIL: $(cat "$work/stderr")" >&2
-    failed=1
+said '\\.\COM12: no such device'
+
+# Through a serial device server: a write read back, a scan of the stations only.
+expect 0 "Sent 01 06 03 E8 00 07 48 78" write "$VEK_TEST_SERVER" 41001 7 --parity odd
+expect 0 " 7" read "$VEK_TEST_SERVER" 41001
+expect 0 "station 1: Value 100 (unsigned 100, hex 0064)" scan "$VEK_TEST_SERVER" --stations 1-2
+said "tried 1 of 2"
+expect 4 "PortErr" read tcp://127.0.0.1:1 30002
+said "tcp://127.0.0.1:1: connection refused"
+expect 4 "PortErr" read "$VEK_TEST_CLOSING" 30002
+said "connection closed by the device server"
+expect 4 "PortErr" read "$VEK_TEST_DEAF" 30002
+said "no answer to the connection within 3 s"
+# A name is looked up in the program itself (wine's sockets are its server's): in a network
+# namespace of its own, where the lookup cannot leave the machine and fails at once.
+if unshare -n true 2>/dev/null; then
+    alone() { unshare -n sh -c 'ip link set lo up && exec wine "$@"' sh "$@"; }
+    launcher=alone
+    expect 4 "PortErr" read tcp://vek-none.invalid:502 30002
+    said "tcp://vek-none.invalid:502: name not found"
+else
+    echo "cli_cases: no network namespace of its own (root only): names not tried"
 fi
 exit "$failed"

@@ -7,7 +7,8 @@
 // word. Blank lines and lines starting with # are skipped. NAME is a control of the layout table
 // (Address_0, TX1, Rx_data...), MS a time limit in milliseconds.
 //
-//   env NAME VALUE            set an environment variable for the programs started after
+//   env NAME VALUE            set an environment variable for the programs started after;
+//                             %OTHER% in VALUE stands for the driver's own variable OTHER
 //   start EXE [MS]            start the program and wait for its window
 //   attach                    take the program's window that is open already
 //   set NAME TEXT             WM_SETTEXT
@@ -164,7 +165,11 @@ public:
         };
         if (verb == "env") {
             need(2);
-            SetEnvironmentVariableW(Wide(w[1]).c_str(), Wide(w[2]).c_str());
+            // %NAME% stands for a variable of the driver's own, such as the session's addresses.
+            wchar_t value[4096];
+            if (!ExpandEnvironmentStringsW(Wide(w[2]).c_str(), value, std::size(value)))
+                throw ScriptError("env: cannot expand " + w[2]);
+            SetEnvironmentVariableW(Wide(w[1]).c_str(), value);
         } else if (verb == "start") {
             if (w.size() != 2 && w.size() != 3)
                 throw ScriptError("start EXE [MS]");

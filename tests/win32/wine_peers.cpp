@@ -1,8 +1,12 @@
 // Two devices on fresh pseudo-terminals for the end-to-end run of the Windows build under wine:
 // the first answers every request with seven bytes whose CRC is wrong, the second with the value
-// 42, its first byte 50 ms after the request and the others 5 ms apart. Prints each device path
-// on a line of its own, then serves until SIGTERM, SIGINT or the death of its parent. Linux only.
+// 42, its first byte 50 ms after the request and the others 5 ms apart; then three device servers
+// on the loopback: a second demo slave behind socat, one that takes the request and closes, one
+// that never takes a connection. Prints each device path and server address on a line of its
+// own, then serves until SIGTERM, SIGINT or the death of its parent. Linux only.
+#include "device_server.h"
 #include "pty_peer.h"
+#include "slave_process.h"
 
 #include <chrono>
 #include <csignal>
@@ -15,6 +19,10 @@ using namespace std::chrono_literals;
 int main()
 {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // Started before the signals are blocked: their processes would inherit the block.
+    const SlaveProcess slave;
+    const DeviceServer server(Terminal(slave.Device()));
+    const DeviceServer closing("SYSTEM:head -c 8 >/dev/null");
     // Blocked before the peer's thread starts, so that only sigwait below takes them.
     sigset_t stop;
     sigemptyset(&stop);
@@ -27,7 +35,9 @@ int main()
     const Bytes garbled{0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEE};
     PtyPeer badCrc(std::vector<PtyAnswer>(10000, {.reply = garbled}));
     PtyPeer late(std::vector<PtyAnswer>(10000, {.reply = value, .delay = 50ms, .gap = 5ms}));
-    std::printf("%s\n%s\n", badCrc.Device().c_str(), late.Device().c_str());
+    const DeafServer deaf;
+    std::printf("%s\n%s\n%s\n%s\n%s\n", badCrc.Device().c_str(), late.Device().c_str(),
+                server.Address().c_str(), closing.Address().c_str(), deaf.Address().c_str());
     std::fflush(stdout);
 
     int signal = 0;

@@ -8,6 +8,10 @@
 #   COM4, COM5  none of the machine's own serial ports: a stand-in of wine's that refuses every
 #               serial call (a port that does not exist at all needs VEK_COMn=\\.\COM99)
 #
+# and vek-wine-peers' serial device servers on the loopback, their addresses in VEK_TEST_SERVER (a
+# second demo slave behind socat), VEK_TEST_CLOSING (takes the request, closes the connection) and
+# VEK_TEST_DEAF (never takes a connection).
+#
 # The prefix's wineserver, the X server, the slave and the peers go when it ends, however it ends.
 #
 #   tests/win32/wine_session.sh <Linux build dir> <command> [argument...]
@@ -82,6 +86,10 @@ export DISPLAY=:$display
 com1=$(first_line "$work/slave")
 com2=$(first_line "$work/peers")
 com3=$(sed -n 2p "$work/peers")
+VEK_TEST_SERVER=$(sed -n 3p "$work/peers")
+VEK_TEST_CLOSING=$(sed -n 4p "$work/peers")
+VEK_TEST_DEAF=$(sed -n 5p "$work/peers")
+export VEK_TEST_SERVER VEK_TEST_CLOSING VEK_TEST_DEAF
 
 # The registry is written before the first start. At every start wine's mount manager makes the
 # dosdevices/comN links from HKLM\Software\Wine\Ports, and gives the machine's own serial ports

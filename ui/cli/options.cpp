@@ -30,7 +30,10 @@ for the station, speed and parity a device answers at. A command ends as soon
 as its reply is whole, or when --wait has passed.
 
   PORT         COM1..COM5 as the panel maps them (VEK_COM1..VEK_COM5), or a
-               device: /dev/ttyUSB0, ttyUSB0; on Windows COM12
+               device: /dev/ttyUSB0, ttyUSB0; on Windows COM12; or a serial
+               device server: tcp://HOST:PORT (HOST a name, IPv4, [IPv6]),
+               connected for each command, given up after 3 s; its line
+               settings are the server's: --speed and --parity change nothing
   REF          five digits as the panel has them, or six for a whole table:
                00001 / 000001..065536  coil, function 1 (write 5, several 15)
                10001 / 100001..165536  discrete input, function 2
@@ -334,6 +337,9 @@ std::string Device(const std::string& port)
         throw Refused{"PORT is empty"};
     if (port.size() == 4 && port.starts_with("COM") && port[3] >= '1' && port[3] <= '5')
         return DeviceForPort(port[3] - '0').path;
+    if (IsNetworkDevice(port) && !NetworkAddressOf(port))
+        throw Refused{"PORT is tcp://HOST:PORT, PORT 1 to 65535, an IPv6 HOST in brackets, not " +
+                      port};
     return DeviceFromName(port);
 }
 

@@ -2,7 +2,9 @@
 #include "platform.h"
 
 #include "qt_serial_port.h"
+#include "qt_tcp_port.h"
 #include "qt_wait.h"
+#include "serial/device_port.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -47,8 +49,10 @@ public:
     }
 
 private:
-    QCoreApplication m_app; // before the port, which needs it until it is gone
-    QtSerialPort m_port;
+    QCoreApplication m_app; // before the ports, which need it until they are gone
+    QtSerialPort m_serial;
+    QtTcpPort m_network;
+    DevicePort m_port{m_serial, m_network};
     std::unique_ptr<QSocketNotifier> m_wake;
 };
 

@@ -1,7 +1,9 @@
 // vek-cli's serial port and wait on Win32, in a console program.
 #include "platform.h"
 
+#include "serial/device_port.h"
 #include "win32_serial_port.h"
+#include "win32_tcp_port.h"
 #include "win32_text.h"
 #include "win32_wait.h"
 
@@ -38,7 +40,9 @@ public:
     }
 
 private:
-    Win32SerialPort m_port;
+    Win32SerialPort m_serial;
+    Win32TcpPort m_network;
+    DevicePort m_port{m_serial, m_network};
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include "panel/detail.h"
+#include "serial/device.h"
 #include "serial/port_error.h"
 
 #include <algorithm>
@@ -209,11 +210,13 @@ std::string JsonLine(const char* verb, const Command& command, const Outcome& ou
 {
     const RegisterRef& ref = command.ref;
     const bool read = command.kind == CommandKind::Read;
+    const bool server = IsNetworkDevice(command.device);
     std::string json =
         "{\"command\":" + Quoted(verb) + Field("outcome", Quoted(EndingOf(outcome.result).name)) +
         Field("port", Quoted(command.device)) +
-        Field("speed", std::to_string(command.settings.baud)) +
-        Field("parity", Quoted(ParityName(command.settings.parity))) +
+        // A device server's line has its own settings, unknown here.
+        Field("speed", server ? "null" : std::to_string(command.settings.baud)) +
+        Field("parity", server ? "null" : Quoted(ParityName(command.settings.parity))) +
         Field("station", std::to_string(command.station)) +
         Field("ref", std::to_string(ReferenceNumber(ref))) +
         Field("wait", SecondsText(command.wait));

@@ -2,6 +2,7 @@
 
 #include "panel/detail.h"
 #include "panel/traffic_log.h"
+#include "serial/device.h"
 #include "serial/port_error.h"
 
 #include <algorithm>
@@ -50,16 +51,19 @@ private:
 
 void PrintFound(const Options& options, const Command& command, const Outcome& outcome)
 {
+    // A device server's line has the settings the server gives it, whatever was tried.
+    const bool server = IsNetworkDevice(command.device);
+    const std::string settings = server ? "" : SettingsWords(command.settings);
     std::string line;
     if (options.json)
         line = JsonLine("scan", command, outcome, false);
     else if (outcome.result == Result::CrcError)
-        line = "something answers at " + SettingsWords(command.settings) +
+        line = "something answers" + (server ? "" : " at " + settings) +
                ", but not correctly (station " + std::to_string(command.station) + ": " +
                AnswerText(command, outcome) + ")";
     else
-        line = "station " + std::to_string(command.station) + ", " +
-               SettingsWords(command.settings) + ": " + AnswerText(command, outcome);
+        line = "station " + std::to_string(command.station) + (server ? "" : ", " + settings) +
+               ": " + AnswerText(command, outcome);
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
 }
@@ -74,8 +78,10 @@ std::vector<ScanTry> ScanOrder(const Options& options)
         std::tuple<std::size_t, std::size_t, std::size_t> rank;
     };
     std::vector<Ranked> ranked;
-    for (std::size_t s = 0; s < options.speeds.size(); ++s)
-        for (std::size_t p = 0; p < options.parities.size(); ++p) {
+    // Through a device server only the stations are worth trying.
+    const bool server = IsNetworkDevice(options.command.device);
+    for (std::size_t s = 0; s < (server ? 1 : options.speeds.size()); ++s)
+        for (std::size_t p = 0; p < (server ? 1 : options.parities.size()); ++p) {
             const LineSettings settings{options.speeds[s], options.parities[p]};
             if (std::none_of(ranked.begin(), ranked.end(),
                              [&](const Ranked& r) { return r.settings == settings; }))

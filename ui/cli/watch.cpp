@@ -267,10 +267,13 @@ ExitStatus Watch(Line& line, const Options& options, bool terminal)
     std::string why;
 
     // The port stays open for the whole watch.
-    if (!line.port.Open(command.device, command.settings)) {
-        why = PortErrorText(line.port.Error());
+    if (!line.port.OpenWithEvents(command.device, command.settings, line.wait)) {
+        // Ctrl+C while a device server takes the connection ends the watch as any time does.
+        if (!interrupted()) {
+            why = PortErrorText(line.port.Error());
+            status = kExitPortError;
+        }
         line.port.Close();
-        status = kExitPortError;
     }
     std::optional<double> previous;
     // However fast the polls, the line stays silent between a reply and the next request for as

@@ -2,6 +2,8 @@
 
 #include "panel/commands.h"
 #include "qt_serial_port.h"
+#include "qt_tcp_port.h"
+#include "serial/device_port.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -33,7 +35,8 @@ public:
     void SetRxDetail(const std::string& detail) override;
     void SetCommandEnabled(Row row, bool enabled) override;
 
-    // The serial port the commands run on; closed whenever no command runs.
+    // The port the commands run on (a serial port or a device server's connection); closed whenever
+    // no command runs.
     const SerialPort& Port() const { return m_port; }
 
 protected:
@@ -49,7 +52,9 @@ private:
     QPushButton* CommandButton(Row row) const;
     QLineEdit* Field(const char* family, Row row) const;
 
-    QtSerialPort m_port;
+    QtSerialPort m_serialPort;
+    QtTcpPort m_networkPort;
+    DevicePort m_port{m_serialPort, m_networkPort};
     Commands m_commands;
     // Where Qt moved the keyboard focus when the running command's button went grey.
     QPointer<QWidget> m_focusMovedTo;

@@ -2,8 +2,10 @@
 
 #include "panel/commands.h"
 #include "panel/layout.h"
+#include "serial/device_port.h"
 #include "win32_ids.h"
 #include "win32_serial_port.h"
+#include "win32_tcp_port.h"
 
 #include <windows.h>
 
@@ -56,7 +58,9 @@ private:
     HWND Item(std::string_view name) const;
     bool IsOn(std::string_view option) const;
 
-    Win32SerialPort m_port;
+    Win32SerialPort m_serialPort;
+    Win32TcpPort m_networkPort;
+    DevicePort m_port{m_serialPort, m_networkPort};
     Commands m_commands;
     HWND m_window = nullptr;
     HWND m_tooltip = nullptr;

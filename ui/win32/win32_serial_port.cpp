@@ -4,7 +4,6 @@
 #include "win32_text.h"
 #include "win32_wait.h"
 
-#include <cwctype>
 #include <utility>
 
 namespace {
@@ -17,21 +16,6 @@ constexpr DWORD kOutQueue = 4096;
 constexpr DWORD kWriteTimeoutMs = 1000;
 // How long a read waits for a first byte: far longer than a command's wait.
 constexpr DWORD kFirstByteMs = 60000;
-
-// The system's own text for an error, as the operator would see it in a Windows dialog.
-std::string SystemText(DWORD error)
-{
-    wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text(buffer ? buffer : L"", length);
-    LocalFree(buffer);
-    while (!text.empty() && (iswspace(text.back()) || text.back() == L'.'))
-        text.pop_back();
-    const std::string code = "error " + std::to_string(error);
-    return text.empty() ? code : Narrow(text) + " (" + code + ")";
-}
 
 // SetCommState with the settings' DCB. Under wine, a pseudo-terminal already set to odd or even
 // parity refuses it again (error 87): the pty drops PARENB, and glibc's tcsetattr reports a
