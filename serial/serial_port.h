@@ -44,6 +44,9 @@ public:
     // When the bytes received since the open came in, as the system's receive events told it, in
     // order; empty where the port cannot tell.
     virtual std::vector<Arrival> Arrivals() const { return {}; }
+    // Drops the times of the first `total` bytes since the open, once they have been read: a port
+    // that stays open for hours keeps only the times still wanted.
+    virtual void ForgetArrivals(std::size_t total) { (void)total; }
     // Why the first failing call since the last Open failed.
     virtual PortError Error() const = 0;
 };

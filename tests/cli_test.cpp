@@ -140,6 +140,11 @@ TEST(Cli, ArgumentLines)
         {"scan $Q --stations 9-3", 64, "", "from the first station to the last"},
         {"scan $Q --speeds 9600,", 64, "", "not ''"},
         {"scan $Q --ref 20001", 64, "", "is not a coil"},
+        {"listen", 64, "", "listen needs PORT"},
+        {"listen $Q --station 2", 64, "", "unknown option --station for listen"},
+        {"listen $Q --speed 1200", 64, "", "not '1200'"},
+        {"listen $Q $Q", 64, "", "unexpected argument"},
+        {"listen /dev/vek-none", 4, "", "vek-cli: /dev/vek-none: no such device\n"},
     };
     for (const Case& c : cases) {
         QProcess process;

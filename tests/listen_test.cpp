@@ -1,9 +1,12 @@
 // Listening: byte streams with their times to pieces, pieces to exchanges, each function's frames
-// to what they say.
+// to what they say, and the listener on a scripted port.
+#include "fake_port.h"
+#include "listen.h"
 #include "modbus/conversation.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sstream>
 
 namespace {
@@ -199,6 +202,63 @@ TEST(Conversation, AnUnansweredRequestClosesAfterASecondOfQuiet)
         times.Add(ms / 1000.0);
     EXPECT_NEAR(times.Quantile(0.5), 0.050, 0.0005);
     EXPECT_NEAR(times.Quantile(0.99), 0.099, 0.001);
+}
+
+// A port that plays a line: a read and its answer, then an exception, then it is unplugged or
+// the listener is given up.
+struct BusPort : FakePort
+{
+    bool unplugged = false;
+    std::optional<Bytes> TakeAll() override
+    {
+        return unplugged ? std::nullopt : FakePort::TakeAll();
+    }
+};
+
+std::string Contents(std::FILE* file)
+{
+    std::rewind(file);
+    std::string text;
+    for (int c; (c = std::fgetc(file)) != EOF;)
+        text += static_cast<char>(c);
+    std::fclose(file);
+    return text;
+}
+
+TEST(Listen, NeverSendsAndEndsWithTheCounts)
+{
+    for (const bool unplug : {false, true}) {
+        BusPort port;
+        int pass = 0;
+        double now = 0;
+        WaitServices wait{[&] { return now; }, [&](double) {
+                              now += 0.05;
+                              if (++pass == 2)
+                                  port.reply = Wire(R + " " + A);
+                              if (pass == 30)
+                                  port.reply = Wire("02 04 00 00 00 01 CRC 02 84 02 CRC");
+                              port.unplugged = unplug && pass == 40;
+                          },
+                          [&] { return pass >= 40; }};
+        Line line{port, wait};
+        Options options;
+        options.verb = Verb::Listen;
+        options.command.device = "/dev/fake";
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        ASSERT_TRUE(out && err);
+        EXPECT_EQ(Listen(line, options, out, err), unplug ? kExitPortError : kExitOk);
+        EXPECT_TRUE(port.sent.empty());
+        const std::string text = Contents(out), summary = Contents(err);
+        EXPECT_NE(text.find("station 1  read 40001  ->  42  0.0 ms"), std::string::npos) << text;
+        EXPECT_NE(text.find("station 2  read 30001  ->  exception 02 Illegal data address"), std::string::npos);
+        EXPECT_NE(summary.find("      1         1        1          0          0           0"), std::string::npos)
+            << summary;
+        EXPECT_EQ(summary.find("disconnected") != std::string::npos ||
+                      summary.find("/dev/fake:") != std::string::npos,
+                  unplug)
+            << summary;
+    }
 }
 
 } // namespace

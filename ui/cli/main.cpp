@@ -1,5 +1,6 @@
-// vek-cli: the panel's read and write from a terminal or a script, and a scan for the station,
-// speed and parity of a device.
+// vek-cli: the panel's read and write from a terminal or a script, a scan for the station,
+// speed and parity of a device, and a listener to other devices' conversation.
+#include "listen.h"
 #include "options.h"
 #include "platform.h"
 #include "report.h"
@@ -42,6 +43,8 @@ int main(int argc, char** argv)
     line.wait.abandoned = [] { return g_interrupted != 0; };
     if (options.verb == Verb::Scan)
         return Scan(line, options, IsTerminal(stderr));
+    if (options.verb == Verb::Listen)
+        return Listen(line, options, stdout, stderr);
 
     const Outcome outcome = Run(line, options.command);
     if (outcome.result == Result::Abandoned) {

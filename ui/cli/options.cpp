@@ -19,11 +19,16 @@ const char* const kHelp =
        vek-cli scan PORT [--stations FIRST-LAST] [--speeds LIST]
                     [--parities LIST] [--ref REF] [--all] [--wait SECONDS]
                     [--whole-wait] [--retries N] [--json]
+       vek-cli listen PORT [--speed 9600|19200|38400] [--parity none|odd|even]
+                    [--json] [--raw]
        --address N --table coil|discrete|input|holding may stand for REF.
 
 Modbus RTU reads and writes of every table, one as the VEK Sample program's
 panel does it, and a scan for the station, speed and parity a device answers
 at. A command ends as soon as its reply is whole, or when --wait has passed.
+listen sends nothing: it prints each request another master sends on the line
+with the reply that follows, a line each (time, station, what was asked, what
+came back, the reply time), and what makes no frame in hex with the reason.
 
   PORT         COM1..COM5 as the panel maps them (VEK_COM1..VEK_COM5), or a
                device: /dev/ttyUSB0, ttyUSB0; on Windows COM12
@@ -52,12 +57,15 @@ at. A command ends as soon as its reply is whole, or when --wait has passed.
   --stations   (1-247)                   --ref       (40001)
   --speeds     (19200,9600,38400)        --parities  (none,even,odd)
   --all        go on after the first device found
+  --raw        listen: each chunk as received too, with its time
 
 Numbers are read as the panel reads them: &H hexadecimal, &O octal, halves
 rounded to even. --retries tries again after no answer or a wrong CRC. Exit
 status: 0 a value read, a write confirmed, a device found; 1 no answer; 2
 wrong CRC; 3 exception; 4 port failure; 5 a correct reply that does not
-answer the request; 64 usage error; 130 interrupted.
+answer the request; 64 usage error; 130 interrupted. listen runs until Ctrl+C
+(exit 0) or until its port fails (exit 4), and then prints each station's
+counts and reply times on stderr.
 )";
 
 namespace {
@@ -322,7 +330,7 @@ Options Parse(const std::vector<std::string>& args)
         if (arg == "--help" || arg == "-h")
             return options;
     if (args.empty())
-        throw Refused{"a command is needed: read, write or scan"};
+        throw Refused{"a command is needed: read, write, scan or listen"};
     const std::string& verb = args[0];
     if (verb == "read")
         options.verb = Verb::Read;
@@ -330,8 +338,11 @@ Options Parse(const std::vector<std::string>& args)
         options.verb = Verb::Write;
     else if (verb == "scan")
         options.verb = Verb::Scan;
+    else if (verb == "listen")
+        options.verb = Verb::Listen;
     else
-        throw Refused{"unknown command " + verb + " (read, write or scan)"};
+        throw Refused{"unknown command " + verb + " (read, write, scan or listen)"};
+    const bool listen = options.verb == Verb::Listen;
     const bool scan = options.verb == Verb::Scan;
     const bool read = options.verb == Verb::Read;
     Command& command = options.command;
@@ -366,7 +377,12 @@ Options Parse(const std::vector<std::string>& args)
                 throw Refused{name + " takes no value"};
             return true;
         };
-        if (name == "--wait")
+        // Listening sends nothing: only the line's settings and the output's form.
+        if (listen && name != "--speed" && name != "--parity" && name != "--json" && name != "--raw")
+            throw Refused{"unknown option " + name + " for " + verb};
+        if (listen && name == "--raw")
+            options.raw = flag();
+        else if (name == "--wait")
             command.wait = Wait(value());
         else if (name == "--json")
             options.json = flag();
@@ -407,6 +423,13 @@ Options Parse(const std::vector<std::string>& args)
             throw Refused{"unknown option " + name + " for " + verb};
     }
 
+    if (listen) {
+        if (positional.size() != 1)
+            throw Refused{positional.empty() ? "listen needs PORT"
+                                             : "unexpected argument " + positional[1]};
+        command.device = Device(positional[0]);
+        return options;
+    }
     if (address.has_value() != table.has_value())
         throw Refused{"--address and --table go together"};
     // PORT, then REF unless --address names the register, then a write's VALUEs.

@@ -7,8 +7,8 @@
 #include <variant>
 #include <vector>
 
-// What vek-cli was asked to do, in typed values: one read or write, or a scan.
-enum class Verb { Help, Read, Write, Scan };
+// What vek-cli was asked to do, in typed values: one read or write, a scan, or listening.
+enum class Verb { Help, Read, Write, Scan, Listen };
 
 struct Options
 {
@@ -18,6 +18,7 @@ struct Options
     Command command;
     bool verbose = false;
     bool json = false;
+    bool raw = false; // listen: each chunk as received too
     std::uint8_t firstStation = 1;
     std::uint8_t lastStation = 247;
     std::vector<int> speeds{19200, 9600, 38400};

@@ -24,6 +24,7 @@ public:
     std::optional<Bytes> TakeAll() override;
     // Dated by Qt's ready-read, which wakes the wait anyway.
     std::vector<Arrival> Arrivals() const override;
+    void ForgetArrivals(std::size_t total) override;
     PortError Error() const override;
 
 private:

@@ -29,6 +29,10 @@ public:
     std::optional<std::size_t> BytesWaiting() override;
     std::optional<Bytes> TakeAll() override;
     std::vector<Arrival> Arrivals() const override { return m_arrivals; }
+    void ForgetArrivals(std::size_t total) override
+    {
+        std::erase_if(m_arrivals, [total](const Arrival& a) { return a.total <= total; });
+    }
     PortError Error() const override;
 
 private:
