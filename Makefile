@@ -6,9 +6,10 @@ JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 # `make demo` installs DEMO_PACKAGES only; `make test` installs those and every list in TEST_DEPS.
 DEMO_PACKAGES       = cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev \
                       libmodbus-dev fonts-liberation
-# GoogleTest, libfaketime for the wait against a wall clock that jumps, and pymodbus's RTU server
-# on a socat pseudo-terminal pair as a second slave that nobody here wrote.
-UNIT_TEST_PACKAGES  = libgtest-dev faketime python3-pymodbus python3-serial-asyncio socat
+# GoogleTest, libfaketime for the wait against a wall clock that jumps, pymodbus's RTU server
+# on a socat pseudo-terminal pair as a second slave that nobody here wrote, and mbpoll as a master
+# that nobody here wrote, for vek-cli listen to overhear.
+UNIT_TEST_PACKAGES  = libgtest-dev faketime python3-pymodbus python3-serial-asyncio socat mbpoll
 FUZZ_PACKAGES       = clang-14 libclang-rt-14-dev
 BENCH_PACKAGES      = xvfb xauth
 # The peer that `make bench-pace` measures vek-cli against.
