@@ -136,7 +136,7 @@ test-fuzz: $(FUZZ_BUILD)/CMakeCache.txt
 
 fuzz: $(FUZZ_BUILD)/CMakeCache.txt
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
-	for t in check_reply frame text; do \
+	for t in check_reply frame text listen; do \
 	  fuzz/run.sh $(FUZZ_BUILD)/fuzz_$$t fuzz/corpus/$$t $(FUZZ_BUILD)/found/$$t $(FUZZ_SECONDS) || exit 1; \
 	done
 
