@@ -95,15 +95,16 @@ void Conversation::Idle(double now, std::vector<Overheard>& out)
 
 void Conversation::Finish(std::vector<Overheard>& out)
 {
-    Close(out);
+    // A reply may still have been on its way: no verdict on the station.
+    Close(out, Heard::Ended);
 }
 
-void Conversation::Close(std::vector<Overheard>& out)
+void Conversation::Close(std::vector<Overheard>& out, Heard unanswered)
 {
     if (!m_request)
         return;
     Overheard exchange;
-    exchange.heard = m_garbled ? Heard::Garbled : Heard::NoAnswer;
+    exchange.heard = m_garbled ? Heard::Garbled : unanswered;
     exchange.request = std::move(m_request);
     exchange.reply = std::move(m_garbled);
     m_request.reset();

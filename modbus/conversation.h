@@ -16,6 +16,7 @@ enum class Heard {
     OtherReply, // a request, and a correct frame from its station for its function that does not
                 // answer it (another count or address)
     NoAnswer,   // a request and nothing, up to the next frame or a second of quiet
+    Ended,      // a request whose reply the end of listening cut off
     Broadcast,  // a request to station 0, which nobody answers
     Garbled,    // a request, and bytes where its reply belongs that make no frame
     NoRequest,  // a correct frame that is no request, with no request before it
@@ -50,11 +51,11 @@ public:
     void Take(Piece piece, std::vector<Overheard>& out);
     // Nothing more came until `now`: a request left unanswered too long is closed.
     void Idle(double now, std::vector<Overheard>& out);
-    // Closes what is open.
+    // Closes what is open: listening ends.
     void Finish(std::vector<Overheard>& out);
 
 private:
-    void Close(std::vector<Overheard>& out);
+    void Close(std::vector<Overheard>& out, Heard unanswered = Heard::NoAnswer);
 
     std::optional<Piece> m_request;
     std::optional<Piece> m_garbled;

@@ -8,9 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
 
 #include <csignal>
 #include <map>
+#include <memory>
 #include <random>
 #include <sstream>
 
@@ -119,6 +122,8 @@ void Oracle(const std::string& slave, const std::vector<Poll>& polls)
             words >> word;
         ++outcomes[word];
     }
+    // A request unanswered at the end is told apart from one cut off by the end after a second.
+    QThread::msleep(1200);
     ::kill(static_cast<pid_t>(listener.processId()), SIGINT);
     ASSERT_TRUE(listener.waitForFinished(10000));
     EXPECT_EQ(listener.exitCode(), 0);
@@ -209,6 +214,25 @@ TEST(ListenLine, HearsMbpollAndPymodbusOneForOne)
     }
     const SlaveProcess slave({PYMODBUS_SLAVE}, "/usr/bin/python3");
     Oracle(slave.Device(), polls);
+}
+
+// The far end gone, as an adapter pulled out: exit 4 with what was heard and the counts so far.
+TEST(ListenLine, AnUnpluggedLineEndsItWithTheCountsSoFar)
+{
+    const SlaveProcess slave;
+    auto tap = std::make_unique<BusTap>(slave.Device());
+    QProcess listener;
+    listener.start(VEK_CLI, {"listen", QString::fromStdString(tap->Listener())});
+    listener.setReadChannel(QProcess::StandardError);
+    ASSERT_TRUE(listener.waitForReadyRead(10000));
+    EXPECT_EQ(MbpollSays({4, 1, 1, 2, {}}, tap->Master()), "1 fn 3 40001 x2 reply 100,4660");
+    tap.reset();
+    ASSERT_TRUE(listener.waitForFinished(10000));
+    EXPECT_EQ(listener.exitCode(), 4);
+    EXPECT_NE(listener.readAllStandardOutput().indexOf("station 1  read 40001-40002  ->  100 4660"), -1);
+    const QString err = listener.readAllStandardError();
+    EXPECT_TRUE(err.contains("device disconnected or closed") && err.contains(QRegularExpression(
+                    "\\n +1 +1 +1 +0 +0 +0 "))) << err.toStdString();
 }
 
 } // namespace

@@ -164,6 +164,7 @@ TEST(Conversation, PiecesToExchanges)
         {"an exception", {R, "01 83 02 CRC"}, {"exception 1"}},
         {"another station's answer", {R, "02 03 02 00 2A CRC"}, {"no_answer 1", "no_request 2"}},
         {"noise alone", {"W 3F 3F"}, {"noise -"}},
+        {"a read as listening ends", {R}, {"ended 1"}},
     };
     for (const auto& c : cases) {
         Conversation conversation;
@@ -177,7 +178,8 @@ TEST(Conversation, PiecesToExchanges)
         }
         conversation.Finish(heard);
         std::vector<std::string> got;
-        const char* names[] = {"reply", "exception", "other_reply", "no_answer", "broadcast", "garbled", "no_request", "noise"};
+        const char* names[] = {"reply", "exception", "other_reply", "no_answer", "ended", "broadcast", "garbled",
+                               "no_request", "noise"};
         for (const Overheard& o : heard)
             got.push_back(std::string(names[static_cast<int>(o.heard)]) + " " +
                           (o.Station() ? std::to_string(*o.Station()) : "-") + (o.stray ? " stray" : ""));

@@ -73,6 +73,8 @@ std::string OutcomeName(const Overheard& exchange)
         return "other_reply";
     case Heard::NoAnswer:
         return "no_answer";
+    case Heard::Ended:
+        return "ended";
     case Heard::Broadcast:
         return "broadcast";
     case Heard::NoRequest:
@@ -131,6 +133,9 @@ std::string Text(const Overheard& e, const WallClock& clock)
         break;
     case Heard::NoAnswer:
         line += "no answer";
+        break;
+    case Heard::Ended:
+        line += "listening ended before a reply";
         break;
     case Heard::Broadcast:
         line += "broadcast, no reply";
