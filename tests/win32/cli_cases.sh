@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # vek-cli.exe under wine, run by wine_session.sh: COM1 is the demo slave, COM2 replies with a wrong
-# CRC, COM12 does not exist. Each line: the exit status, the first line on stdout, the arguments.
+# CRC, COM6 carries other stations' conversation, COM12 does not exist. Each line: the exit
+# status, the first line on stdout, the arguments.
 set -euo pipefail
 exe=${1:?usage: cli_cases.sh <vek-cli.exe>}
 work=$(mktemp -d)
@@ -36,4 +37,26 @@ if ! grep -qF '\\.\COM12: no such device' "$work/stderr"; then
     echo "FAIL: $(cat "$work/stderr")" >&2
     failed=1
 fi
+# listen overhears COM6's conversation: Ctrl+C (SIGINT to wine's process) ends it with exit 0,
+# the line hung up as an adapter pulled out (SIGUSR1 to the peers) with exit 4; both with each
+# station's counts on stderr.
+listen() {
+    local status=$1 stop=$2 got=0
+    wine "$exe" listen COM6 >"$work/stdout" 2>"$work/stderr" &
+    local pid=$!
+    sleep 3
+    if [ "$stop" = INT ]; then kill -INT "$pid"; else kill -USR1 "$VEK_WINE_PEERS"; fi
+    wait "$pid" || got=$?
+    tr -d '\r' <"$work/stdout" >"$work/heard"
+    for line in "station 1  read 30002  ->  42  " "station 1  read 30011  ->  exception 02 Illegal data address" \
+                "station 9  read 40001  ->  no answer"; do
+        grep -qF "$line" "$work/heard" || { echo "FAIL listen, $stop: no '$line'" >&2; failed=1; }
+    done
+    if [ "$got" != "$status" ] || ! tr -d '\r' <"$work/stderr" | grep -qE '^ +9 +[0-9]+ +0 +[0-9]+ +0 +0 '; then
+        echo "FAIL listen, $stop: status $got, $(tr -d '\r' <"$work/stderr")" >&2
+        failed=1
+    fi
+}
+listen 0 INT
+listen 4 USR1
 exit "$failed"
