@@ -84,28 +84,40 @@ std::size_t FrameSplitter::FrameAt(std::size_t segment, bool settle, bool& more)
     // The length up to the silence after the head, where one is known.
     const std::size_t limit = segment != kNone ? segment - m_head : settle ? held : kNone;
     const FrameLengths f = PossibleLengths(head);
+    // A frame whose CRC ends in 00 has a good CRC one byte short of its end as well: of two good
+    // lengths the longer is the frame, unless a silence tells otherwise.
     std::size_t best = 0;
     for (const std::size_t n : f.Lengths()) {
         if (n > head.size())
             more = true;
-        else if (HasGoodCrc(head.first(n)) && (best == 0 || n == limit))
+        else if (HasGoodCrc(head.first(n)) && best != limit && (n == limit || n > best))
             best = n;
+    }
+    if (best && best != limit && !settle) {
+        const auto all = f.Lengths();
+        if (std::find(all.begin(), all.end(), best + 1) != all.end() && best + 1 > head.size()) {
+            more = true; // the next byte may be the 00 that ends a longer one
+            return 0;
+        }
     }
     if (best)
         return best;
     if (f.header > head.size())
         more = true;
     const std::size_t most = std::min(head.size(), limit);
-    // Not while a length of its own may still come: a shorter good CRC would more likely be chance.
-    if (f.end == FrameEnd::Search && (!more || limit != kNone)) {
-        for (std::size_t n = kLeastFrame; n <= most; ++n)
-            if (HasGoodCrc(head.first(n)))
-                return n;
+    // Only up to a silence: over a stream without any, a good CRC at some length up to 256 is
+    // too likely by chance (1 in 260), and would swallow the frames after it.
+    if (f.end == FrameEnd::Search && limit != kNone) {
+        for (std::size_t n = kLeastFrame; n <= most; ++n) {
+            if (!HasGoodCrc(head.first(n)))
+                continue;
+            return n < most && HasGoodCrc(head.first(n + 1)) ? n + 1 : n;
+        }
     }
     if (f.end == FrameEnd::Silence && limit != kNone && limit >= kLeastFrame && limit <= head.size() &&
         HasGoodCrc(head.first(limit)))
         return limit;
-    // Search and silence frames may still end further on, up to a frame's worth.
+    // Search and silence frames wait for the silence after them, up to a frame's worth.
     if (f.end != FrameEnd::Length && limit == kNone && head.size() < kMostFrame)
         more = true;
     return 0;
