@@ -40,7 +40,7 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 .NOTPARALLEL:
 
 .PHONY: all deps deps-demo deps-check deps-package deps-package-check configure build build-demo \
-        check test demo bench bench-pace screenshot clean test-asan test-fuzz fuzz package \
+        check test demo bench bench-pace bench-listen screenshot clean test-asan test-fuzz fuzz package \
         test-package deps-windows windows test-windows bench-windows screenshot-windows
 
 all: build
@@ -169,6 +169,12 @@ bench-pace:
 	$(CONFIGURE)
 	cmake --build $(BUILD) -j $(JOBS) --target vek-pace
 	$(BUILD)/vek-pace $(PACE_ARGS)
+
+# vek-cli listen's resident size over a million frames on a line without silences, and over
+# noise and babble; about 10 seconds, see bench/README.md.
+bench-listen: build-demo
+	cmake --build $(BUILD) -j $(JOBS) --target vek-listen-load
+	for mode in conversation noise babble; do $(BUILD)/vek-listen-load --mode $$mode || exit 1; done
 
 screenshot:
 	$(MAKE) --no-print-directory build-demo EXTRA_PACKAGES="$(SCREENSHOT_PACKAGES)"
