@@ -208,7 +208,7 @@ const char* PieceKindText(PieceKind kind)
     case PieceKind::ParityError:
         return "parity error";
     case PieceKind::Noise:
-        return "noise";
+        return "no frame";
     }
     return "";
 }

@@ -78,5 +78,5 @@ private:
     bool m_lastWasFrame = false;
 };
 
-// A piece's kind as the operator reads it: "wrong CRC", "cut short", "parity error", "noise".
+// A piece's kind as the operator reads it: "wrong CRC", "cut short", "parity error", "no frame".
 const char* PieceKindText(PieceKind kind);
