@@ -86,7 +86,8 @@ void Conversation(Bytes& out, std::mt19937& random, long& frames)
         [[fallthrough]];
     default: {
         const std::size_t from = out.size();
-        out.insert(out.end(), {static_cast<std::uint8_t>(station), 3, static_cast<std::uint8_t>(2 * count)});
+        out.insert(out.end(),
+                   {static_cast<std::uint8_t>(station), 3, static_cast<std::uint8_t>(2 * count)});
         for (int i = 0; i < 2 * count; ++i)
             out.push_back(static_cast<std::uint8_t>(random()));
         EndFrame(out, from);

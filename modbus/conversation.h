@@ -78,9 +78,9 @@ private:
 struct StationTally
 {
     std::size_t requests = 0;
-    std::size_t replies = 0;   // correct ones, exceptions included
+    std::size_t replies = 0; // correct ones, exceptions included
     std::size_t noAnswer = 0;
-    std::size_t wrongCrc = 0;  // replies that came but make no frame
+    std::size_t wrongCrc = 0; // replies that came but make no frame
     std::size_t exceptions = 0;
     ReplyTimes times;
 };

@@ -114,8 +114,8 @@ std::size_t FrameSplitter::FrameAt(std::size_t segment, bool settle, bool& more)
             return n < most && HasGoodCrc(head.first(n + 1)) ? n + 1 : n;
         }
     }
-    if (f.end == FrameEnd::Silence && limit != kNone && limit >= kLeastFrame && limit <= head.size() &&
-        HasGoodCrc(head.first(limit)))
+    if (f.end == FrameEnd::Silence && limit != kNone && limit >= kLeastFrame &&
+        limit <= head.size() && HasGoodCrc(head.first(limit)))
         return limit;
     // Search and silence frames wait for the silence after them, up to a frame's worth.
     if (f.end != FrameEnd::Length && limit == kNone && head.size() < kMostFrame)

@@ -130,7 +130,8 @@ FrameLengths PossibleLengths(std::span<const std::uint8_t> head)
     FrameLengths f;
     const auto add = [&f](std::size_t n) {
         const auto known = f.Lengths();
-        if (n >= kLeastFrame && n <= kMostFrame && std::find(known.begin(), known.end(), n) == known.end())
+        if (n >= kLeastFrame && n <= kMostFrame &&
+            std::find(known.begin(), known.end(), n) == known.end())
             f.lengths[f.count++] = n;
     };
     // A byte of the header, or nothing when it has not come yet.
@@ -391,8 +392,9 @@ Asked ReadAsked(std::span<const std::uint8_t> frame)
         asked.values = {valid ? (request->data == kCoilOn ? 1 : 0) : request->data};
         char hex[8];
         std::snprintf(hex, sizeof hex, "%04X", request->data);
-        asked.text = "write " + where + " = " +
-                     (valid ? (request->data == kCoilOn ? "on" : "off") : "hex " + std::string(hex));
+        asked.text =
+            "write " + where + " = " +
+            (valid ? (request->data == kCoilOn ? "on" : "off") : "hex " + std::string(hex));
         return asked;
     }
     if (function == Function::WriteSingleRegister)

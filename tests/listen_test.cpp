@@ -25,7 +25,8 @@ Bytes Wire(const std::string& text, std::size_t& frameStart, Bytes bytes = {})
         } else {
             const std::size_t star = w.find('*');
             const auto n = star == std::string::npos ? 1 : std::stoul(w.substr(star + 1));
-            bytes.insert(bytes.end(), n, static_cast<std::uint8_t>(std::stoul(w.substr(0, 2), nullptr, 16)));
+            bytes.insert(bytes.end(), n,
+                         static_cast<std::uint8_t>(std::stoul(w.substr(0, 2), nullptr, 16)));
         }
     }
     return bytes;
@@ -57,6 +58,7 @@ TEST(FrameSplitter, StreamsWithTheirTimesToPieces)
         std::vector<std::string> pieces; // F frame, ! frame run together, W, C, P, N: see PieceKind
         bool parity = false;
     } cases[] = {
+        // clang-format off
         {"byte by byte at the line's pace", {{R, 0, true}, {A, 10, true}}, {"F " + R, "F " + A}},
         {"both in one chunk, as a pseudo-terminal gives them", {{R + " " + A, 0}}, {"F " + R, "F " + A}},
         {"a reply 0.35 ms after the request's end", {{R, 0}, {A, 7 * kChar + 0.35}}, {"F " + R, "! " + A}},
@@ -76,6 +78,7 @@ TEST(FrameSplitter, StreamsWithTheirTimesToPieces)
         {"a babbling device", {{"FF*600", 0}}, {"N FF*256", "N FF*256", "N FF*88"}},
         {"a CRC ending in 00: one byte short is a good CRC too", {{"0E 03 00 A5 00 02 D4 D7 0E 03 04 39 2A B3 CA DD 00", 0, true}},
          {"F 0E 03 00 A5 00 02 D4 D7", "! 0E 03 04 39 2A B3 CA DD 00"}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         FrameSplitter splitter(19200, c.parity);
@@ -113,6 +116,7 @@ TEST(Frames, EachFunctionAskedAndAnswered)
         const char* asked;
         const char* answered;
     } cases[] = {
+        // clang-format off
         {"01 01 00 10 00 0A CRC", "01 01 02 0D 01 CRC", "read 00017-00026", "1 0 1 1 0 0 0 0 1 0"},
         {"01 02 00 00 00 03 CRC", "01 02 01 05 CRC", "read 10001-10003", "1 0 1"},
         {"01 03 27 0E 00 02 CRC", "01 03 04 00 01 FF FE CRC", "read 409999-410000", "1 -2"},
@@ -130,6 +134,7 @@ TEST(Frames, EachFunctionAskedAndAnswered)
         {"01 2B 0E 01 00 CRC", "01 2B 0E 01 01 00 00 01 00 03 41 42 43 CRC", "device identification 0E 01 00",
          "0E 01 01 00 00 01 00 03 41 42 43"},
         {"01 41 01 02 CRC", "01 41 CRC", "function 65 01 02", "no data"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         const Bytes request = Wire(c.request), reply = Wire(c.reply);
@@ -156,6 +161,7 @@ TEST(Conversation, PiecesToExchanges)
         std::vector<std::string> pieces; // frames, or W and the bytes of one that makes none
         std::vector<std::string> heard;  // each exchange's outcome and station
     } cases[] = {
+        // clang-format off
         {"a read and its answer", {R, A}, {"reply 1"}},
         {"an absent station, then a read", {"09 03 00 00 00 01 CRC", R, A}, {"no_answer 9", "reply 1"}},
         {"an answer heard alone", {A}, {"no_request 1"}},
@@ -168,6 +174,7 @@ TEST(Conversation, PiecesToExchanges)
         {"another station's answer", {R, "02 03 02 00 2A CRC"}, {"no_answer 1", "no_request 2"}},
         {"noise alone", {"W 3F 3F"}, {"noise -"}},
         {"a read as listening ends", {R}, {"ended 1"}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         Conversation conversation;
@@ -181,11 +188,12 @@ TEST(Conversation, PiecesToExchanges)
         }
         conversation.Finish(heard);
         std::vector<std::string> got;
-        const char* names[] = {"reply", "exception", "other_reply", "no_answer", "ended", "broadcast", "garbled",
-                               "no_request", "noise"};
+        const char* names[] = {"reply",     "exception", "other_reply", "no_answer", "ended",
+                               "broadcast", "garbled",   "no_request",  "noise"};
         for (const Overheard& o : heard)
             got.push_back(std::string(names[static_cast<int>(o.heard)]) + " " +
-                          (o.Station() ? std::to_string(*o.Station()) : "-") + (o.stray ? " stray" : ""));
+                          (o.Station() ? std::to_string(*o.Station()) : "-") +
+                          (o.stray ? " stray" : ""));
         EXPECT_EQ(got, c.heard) << c.what;
     }
 }
@@ -236,7 +244,8 @@ TEST(Listen, NeverSendsAndEndsWithTheCounts)
         BusPort port;
         int pass = 0;
         double now = 0;
-        WaitServices wait{[&] { return now; }, [&](double) {
+        WaitServices wait{[&] { return now; },
+                          [&](double) {
                               now += 0.05;
                               if (++pass == 2)
                                   port.reply = Wire(R + " " + A);
@@ -256,8 +265,10 @@ TEST(Listen, NeverSendsAndEndsWithTheCounts)
         EXPECT_TRUE(port.sent.empty());
         const std::string text = Contents(out), summary = Contents(err);
         EXPECT_NE(text.find("station 1  read 40001  ->  42  0.0 ms"), std::string::npos) << text;
-        EXPECT_NE(text.find("station 2  read 30001  ->  exception 02 Illegal data address"), std::string::npos);
-        EXPECT_NE(summary.find("      1         1        1          0          0           0"), std::string::npos)
+        EXPECT_NE(text.find("station 2  read 30001  ->  exception 02 Illegal data address"),
+                  std::string::npos);
+        EXPECT_NE(summary.find("      1         1        1          0          0           0"),
+                  std::string::npos)
             << summary;
         EXPECT_EQ(summary.find("disconnected") != std::string::npos ||
                       summary.find("/dev/fake:") != std::string::npos,

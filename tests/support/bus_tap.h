@@ -29,7 +29,7 @@ private:
 
     int m_master = -1, m_masterSide = -1;     // the master's pty: our end, and its device held open
     int m_listener = -1, m_listenerSide = -1; // the listener's
-    int m_slave = -1;                          // the slave's device, opened as a master would
+    int m_slave = -1;                         // the slave's device, opened as a master would
     std::string m_masterName;
     std::string m_listenerName;
     std::atomic<std::size_t> m_dropped{0};

@@ -57,8 +57,9 @@ std::string KindName(PieceKind kind)
 {
     std::string name = PieceKindText(kind);
     std::replace(name.begin(), name.end(), ' ', '_');
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+    std::transform(name.begin(), name.end(), name.begin(), [](char c) {
+        return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    });
     return name;
 }
 
@@ -174,7 +175,8 @@ std::string Json(const Overheard& e, const WallClock& clock)
         const Bytes& request = e.request->bytes;
         const Asked asked = ReadAsked(request);
         json += Field("function", std::to_string(request[1])) +
-                Field("name", Quoted(FunctionName(request[1]))) + Field("asked", Quoted(asked.text));
+                Field("name", Quoted(FunctionName(request[1]))) +
+                Field("asked", Quoted(asked.text));
         if (asked.ref)
             json += Field("ref", Quoted(ReferenceText(*asked.ref))) +
                     Field("count", std::to_string(asked.count));
@@ -227,7 +229,8 @@ void PrintTally(std::FILE* err, const Tally& tally)
                          timed ? Milliseconds(t.times.Quantile(0.99)).c_str() : "-");
         }
     }
-    std::fprintf(err, "replies with no request: %zu; bytes that make no frame: %zu (in %zu pieces)\n",
+    std::fprintf(err,
+                 "replies with no request: %zu; bytes that make no frame: %zu (in %zu pieces)\n",
                  tally.noRequest, tally.noiseBytes, tally.noisePieces);
 }
 
@@ -307,7 +310,8 @@ ExitStatus Listen(Line& line, const Options& options, std::FILE* out, std::FILE*
     if (failed)
         std::fprintf(err, "vek-cli: %s\n", PortErrorText(*failed).c_str());
     std::fprintf(err, "vek-cli: listened %.1f s on %s at %d %s\n", line.wait.clock() - start,
-                 command.device.c_str(), command.settings.baud, ParityWord(command.settings.parity));
+                 command.device.c_str(), command.settings.baud,
+                 ParityWord(command.settings.parity));
     PrintTally(err, tally);
     return failed ? kExitPortError : kExitOk;
 }
