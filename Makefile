@@ -9,8 +9,10 @@ DEMO_PACKAGES       = cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev 
                       libmodbus-dev fonts-liberation
 # GoogleTest, libfaketime for the wait against a wall clock that jumps, pymodbus's RTU server on a
 # socat pseudo-terminal pair as a second slave that nobody here wrote; socat as a serial device
-# server on the loopback, and ip for the loopback of a network namespace of the tests' own.
-UNIT_TEST_PACKAGES  = libgtest-dev faketime python3-pymodbus python3-serial-asyncio socat iproute2
+# server on the loopback, ip for the loopback of a network namespace of the tests' own, and mbpoll
+# as a master that nobody here wrote, for vek-cli listen to overhear.
+UNIT_TEST_PACKAGES  = libgtest-dev faketime python3-pymodbus python3-serial-asyncio socat iproute2 \
+                      mbpoll
 FUZZ_PACKAGES       = clang-14 libclang-rt-14-dev
 BENCH_PACKAGES      = xvfb xauth
 # The peer that `make bench-pace` measures vek-cli against.
@@ -45,8 +47,8 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 .NOTPARALLEL:
 
 .PHONY: all deps deps-demo deps-check deps-package deps-package-check configure build build-demo \
-        check test demo bench bench-pace screenshot clean test-asan test-fuzz fuzz package \
-        test-package deps-windows windows test-windows bench-windows screenshot-windows \
+        check test demo bench bench-pace bench-listen screenshot clean test-asan test-fuzz fuzz \
+        package test-package deps-windows windows test-windows bench-windows screenshot-windows \
         deps-release release release-check
 
 all: build
@@ -148,7 +150,7 @@ test-fuzz: $(FUZZ_BUILD)/CMakeCache.txt
 
 fuzz: $(FUZZ_BUILD)/CMakeCache.txt
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
-	for t in check_reply frame text; do \
+	for t in check_reply frame text listen; do \
 	  fuzz/run.sh $(FUZZ_BUILD)/fuzz_$$t fuzz/corpus/$$t $(FUZZ_BUILD)/found/$$t $(FUZZ_SECONDS) || exit 1; \
 	done
 
@@ -208,6 +210,12 @@ bench-pace:
 	$(CONFIGURE)
 	cmake --build $(BUILD) -j $(JOBS) --target vek-pace
 	$(BUILD)/vek-pace $(PACE_ARGS)
+
+# vek-cli listen's resident size over a million frames on a line without silences, and over
+# noise and babble; about 10 seconds, see bench/README.md.
+bench-listen: build-demo
+	cmake --build $(BUILD) -j $(JOBS) --target vek-listen-load
+	for mode in conversation noise babble; do $(BUILD)/vek-listen-load --mode $$mode || exit 1; done
 
 screenshot:
 	$(MAKE) --no-print-directory build-demo EXTRA_PACKAGES="$(SCREENSHOT_PACKAGES)"

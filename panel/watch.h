@@ -1,5 +1,6 @@
 #pragma once
 
+#include "modbus/reply_times.h"
 #include "panel/command.h"
 
 #include <array>
@@ -33,28 +34,6 @@ private:
     std::size_t m_slot = 0;
     std::size_t m_late = 0;
     std::size_t m_skipped = 0;
-};
-
-// Reply times in constant memory, however long a watch runs: exact minimum, maximum and last,
-// and the median and p99 to within half a percent.
-class ReplyTimes
-{
-public:
-    void Add(double seconds);
-    std::size_t Count() const { return m_count; }
-    double Min() const { return m_min; }
-    double Max() const { return m_max; }
-    double Last() const { return m_last; }
-    // The nearest-rank quantile, 0 < q <= 1; 0 with no time.
-    double Quantile(double q) const;
-
-private:
-    static constexpr std::size_t kBins = 1600;
-    std::array<std::size_t, kBins> m_bins{};
-    std::size_t m_count = 0;
-    double m_min = 0;
-    double m_max = 0;
-    double m_last = 0;
 };
 
 // What the polls of a watch add up to.

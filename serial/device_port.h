@@ -27,6 +27,7 @@ public:
     std::optional<Bytes> TakeAll() override { return m_active->TakeAll(); }
     bool Discard() override { return m_active->Discard(); }
     std::vector<Arrival> Arrivals() const override { return m_active->Arrivals(); }
+    void ForgetArrivals(std::size_t total) override { m_active->ForgetArrivals(total); }
     PortError Error() const override { return m_active->Error(); }
 
 private:

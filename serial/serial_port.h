@@ -58,6 +58,9 @@ public:
     // exchange afresh; where the port keeps receive times, they start afresh too (totals count
     // from here).
     virtual bool Discard() { return TakeAll().has_value(); }
+    // Drops the times of the first `total` bytes since the open, once they have been read: a port
+    // that stays open for hours keeps only the times still wanted.
+    virtual void ForgetArrivals(std::size_t total) { (void)total; }
     // Why the first failing call since the last Open failed.
     virtual PortError Error() const = 0;
 };

@@ -18,6 +18,9 @@
 #include <regex>
 #include <sstream>
 
+#include <pty.h>
+#include <unistd.h>
+
 namespace {
 
 struct Ran
@@ -158,6 +161,11 @@ TEST(Cli, ArgumentLines)
         {"scan $Q --speeds 9600,", 64, "", "not ''"},
         {"scan $Q --ref 20001", 64, "", "is not a coil"},
         {"read tcp://::1:502 30002", 64, "", "PORT is tcp://HOST:PORT, PORT 1 to 65535, an IPv6"},
+        {"listen", 64, "", "listen needs PORT"},
+        {"listen $Q --station 2", 64, "", "unknown option --station for listen"},
+        {"listen $Q --speed 1200", 64, "", "not '1200'"},
+        {"listen $Q $Q", 64, "", "unexpected argument"},
+        {"listen /dev/vek-none", 4, "", "vek-cli: /dev/vek-none: no such device\n"},
     };
     for (const Case& c : cases) {
         QProcess process;
@@ -222,6 +230,7 @@ std::vector<std::string> Lines(const std::string& text)
 TEST(Cli, Watches)
 {
     const SlaveProcess slave;
+    const DeviceServer server(Terminal(slave.Device()));
     const std::string iso = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)";
     const struct
     {
@@ -244,6 +253,10 @@ TEST(Cli, Watches)
          {"time,outcome,reply_ms,30002", iso + ",Noans,,", iso + ",Noans,,"}, "0 answered, 2 no answer"},
         {"watch $S 30002 --polls 1 --format csv --plot /nonexistent/p.svg", 0,
          {"time,outcome,reply_ms,30002", iso + ",ok,[0-9.]+,42"}, "the plot could not be written"},
+        // Through a device server, connected for the whole watch.
+        {"watch $T 30002 --polls 2 --interval 0 --format csv", 0,
+         {"time,outcome,reply_ms,30002", iso + ",ok,[0-9.]+,42", iso + ",ok,[0-9.]+,42"},
+         "2 answered"},
         {"watch $S 30002 --interval -1", 64, {}, "--interval takes seconds from 0"},
         {"watch $S 30002 --interval abc", 64, {}, "--interval is not a number"},
         {"watch $S 30002 --polls 0", 64, {}, "--polls takes a whole number from 1"},
@@ -252,7 +265,7 @@ TEST(Cli, Watches)
     };
     for (const auto& c : cases) {
         QProcess process;
-        const Ran ran = Cli(c.line, {{"$S", slave.Device()}}, process);
+        const Ran ran = Cli(c.line, {{"$S", slave.Device()}, {"$T", server.Address()}}, process);
         EXPECT_EQ(ran.status, c.status) << c.line << "\n" << ran.out << ran.err;
         const std::vector<std::string> lines = Lines(ran.out);
         ASSERT_EQ(lines.size(), c.out.size()) << c.line << "\n" << ran.out;
@@ -331,6 +344,36 @@ TEST(Cli, AWatchEndsCleanlyAndLeavesItsRecords)
     EXPECT_EQ(lines, 3);
     std::ifstream in(log);
     EXPECT_EQ(std::count(std::istreambuf_iterator<char>(in), {}, '\n'), 6); // the header and 5
+}
+
+// A listener connected to a device server hears what the server's line carries.
+TEST(Cli, ListensThroughADeviceServer)
+{
+    int bus = -1, line = -1;
+    char name[256] = {};
+    termios raw{};
+    cfmakeraw(&raw);
+    ASSERT_EQ(openpty(&bus, &line, name, &raw, nullptr), 0);
+    const DeviceServer server(Terminal(name));
+    QProcess listener;
+    listener.setProcessChannelMode(QProcess::MergedChannels);
+    listener.start(VEK_CLI, {"listen", QString::fromStdString(server.Address())});
+    ASSERT_TRUE(listener.waitForReadyRead(5000)); // "listening on ..." once connected
+    std::string heard = listener.readAll().toStdString();
+    const Bytes conversation = {0x01, 0x04, 0x00, 0x01, 0x00, 0x01, 0x60, 0x0A,
+                                0x01, 0x04, 0x02, 0x00, 0x2A, 0x38, 0xEF};
+    ASSERT_EQ(write(bus, conversation.data(), conversation.size()),
+              static_cast<ssize_t>(conversation.size()));
+    for (int i = 0; i < 50 && heard.find("->") == std::string::npos; ++i)
+        if (listener.waitForReadyRead(100))
+            heard += listener.readAll().toStdString();
+    kill(static_cast<pid_t>(listener.processId()), SIGINT);
+    ASSERT_TRUE(listener.waitForFinished(5000));
+    EXPECT_EQ(listener.exitCode(), 0);
+    heard += listener.readAll().toStdString();
+    EXPECT_NE(heard.find("station 1  read 30002  ->  42"), std::string::npos) << heard;
+    close(line);
+    close(bus);
 }
 
 // A device that answers 42 to station 7 at 9600 bit/s with odd parity only (a pseudo-terminal

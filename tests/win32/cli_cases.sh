@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # vek-cli.exe under wine, run by wine_session.sh: COM1 is the demo slave, COM2 replies with a wrong
-# CRC, COM12 does not exist; VEK_TEST_SERVER, VEK_TEST_CLOSING and VEK_TEST_DEAF are device
-# servers on the loopback. Each line: the exit status, the first line on stdout, the arguments.
+# CRC, COM6 carries other stations' conversation, COM12 does not exist; VEK_TEST_SERVER,
+# VEK_TEST_CLOSING and VEK_TEST_DEAF are device servers on the loopback. Each line: the exit
+# status, the first line on stdout, the arguments.
 set -euo pipefail
 exe=${1:?usage: cli_cases.sh <vek-cli.exe>}
 work=$(mktemp -d)
@@ -60,6 +61,28 @@ expect 4 "PortErr" read "$VEK_TEST_CLOSING" 30002
 said "connection closed by the device server"
 expect 4 "PortErr" read "$VEK_TEST_DEAF" 30002
 said "no answer to the connection within 3 s"
+# listen overhears COM6's conversation: Ctrl+C (SIGINT to wine's process) ends it with exit 0,
+# the line hung up as an adapter pulled out (SIGUSR1 to the peers) with exit 4; both with each
+# station's counts on stderr.
+listen() {
+    local status=$1 stop=$2 got=0
+    wine "$exe" listen COM6 >"$work/stdout" 2>"$work/stderr" &
+    local pid=$!
+    sleep 3
+    if [ "$stop" = INT ]; then kill -INT "$pid"; else kill -USR1 "$VEK_WINE_PEERS"; fi
+    wait "$pid" || got=$?
+    tr -d '\r' <"$work/stdout" >"$work/heard"
+    for line in "station 1  read 30002  ->  42  " "station 1  read 30011  ->  exception 02 Illegal data address" \
+                "station 9  read 40001  ->  no answer"; do
+        grep -qF "$line" "$work/heard" || { echo "FAIL listen, $stop: no '$line'" >&2; failed=1; }
+    done
+    if [ "$got" != "$status" ] || ! tr -d '\r' <"$work/stderr" | grep -qE '^ +9 +[0-9]+ +0 +[0-9]+ +0 +0 '; then
+        echo "FAIL listen, $stop: status $got, $(tr -d '\r' <"$work/stderr")" >&2
+        failed=1
+    fi
+}
+listen 0 INT
+listen 4 USR1
 # A name is looked up in the program itself (wine's sockets are its server's): in a network
 # namespace of its own, where the lookup cannot leave the machine and fails at once.
 if unshare -n true 2>/dev/null; then

@@ -5,6 +5,8 @@
 #   COM1        vek-demo-slave, station 1 (30002 holds 42; 40001.. keep what is written)
 #   COM2        vek-wine-peers' first device (every reply has a wrong CRC)
 #   COM3        its second (reads 42, the reply from 50 to 80 ms after the request)
+#   COM6        its third: a conversation of other stations every 100 ms, hung up at SIGUSR1 to
+#               the peers (their pid in VEK_WINE_PEERS)
 #   COM4, COM5  none of the machine's own serial ports: a stand-in of wine's that refuses every
 #               serial call (a port that does not exist at all needs VEK_COMn=\\.\COM99)
 #
@@ -77,6 +79,7 @@ pids+=($!)
 pids+=($!)
 "$host/vek-wine-peers" >"$work/peers" 2>&1 &
 pids+=($!)
+export VEK_WINE_PEERS=$!
 if ! display=$(first_line "$work/display"); then
     echo "wine_session: Xvfb did not start:" >&2
     cat "$work/xvfb.log" >&2
@@ -86,9 +89,10 @@ export DISPLAY=:$display
 com1=$(first_line "$work/slave")
 com2=$(first_line "$work/peers")
 com3=$(sed -n 2p "$work/peers")
-VEK_TEST_SERVER=$(sed -n 3p "$work/peers")
-VEK_TEST_CLOSING=$(sed -n 4p "$work/peers")
-VEK_TEST_DEAF=$(sed -n 5p "$work/peers")
+com6=$(sed -n 3p "$work/peers")
+VEK_TEST_SERVER=$(sed -n 4p "$work/peers")
+VEK_TEST_CLOSING=$(sed -n 5p "$work/peers")
+VEK_TEST_DEAF=$(sed -n 6p "$work/peers")
 export VEK_TEST_SERVER VEK_TEST_CLOSING VEK_TEST_DEAF
 
 # The registry is written before the first start. At every start wine's mount manager makes the
@@ -109,6 +113,7 @@ WINE REGISTRY Version 2
 "COM3"="$com3"
 "COM4"=""
 "COM5"=""
+"COM6"="$com6"
 EOF
 cat >"$WINEPREFIX/user.reg" <<EOF
 WINE REGISTRY Version 2

@@ -1,5 +1,6 @@
-// vek-cli: the panel's read and write from a terminal or a script, and a scan for the station,
-// speed and parity of a device.
+// vek-cli: the panel's read and write from a terminal or a script, a scan for the station,
+// speed and parity of a device, and a listener to other devices' conversation.
+#include "listen.h"
 #include "options.h"
 #include "platform.h"
 #include "report.h"
@@ -56,6 +57,8 @@ int main(int argc, char** argv)
             options.format = terminal ? Format::Table : Format::Csv;
         return Watch(line, options, terminal);
     }
+    if (options.verb == Verb::Listen)
+        return Listen(line, options, stdout, stderr);
 
     const Outcome outcome = Run(line, options.command);
     if (const auto error = LogCommand(options.portName, options.command, outcome))

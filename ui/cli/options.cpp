@@ -21,13 +21,18 @@ const char* const kHelp =
                     [--whole-wait] [--retries N] [--json]
        vek-cli watch PORT REF [the read's options] [--interval SECONDS]
                     [--polls N] [--format table|csv|tsv|json] [--plot FILE.svg]
+       vek-cli listen PORT [--speed 9600|19200|38400] [--parity none|odd|even]
+                    [--json] [--raw]
        vek-cli --help | --version
        --address N --table coil|discrete|input|holding may stand for REF.
 
 Modbus RTU reads and writes of every table, one as the VEK Sample program's
 panel does it, a watch that polls a read on a port it keeps open, and a scan
 for the station, speed and parity a device answers at. A command ends as soon
-as its reply is whole, or when --wait has passed.
+as its reply is whole, or when --wait has passed. listen sends nothing: it
+prints each request another master sends on the line with the reply that
+follows, a line each (time, station, what was asked, what came back, the reply
+time), and what makes no frame in hex with the reason.
 
   PORT         COM1..COM5 as the panel maps them (VEK_COM1..VEK_COM5), or a
                device: /dev/ttyUSB0, ttyUSB0; on Windows COM12; or a serial
@@ -64,13 +69,16 @@ as its reply is whole, or when --wait has passed.
   --format     a watch's output: table (on a terminal), csv (elsewhere), tsv or
                json (--json); statistics and the wait it needs on stderr
   --plot       a watch's values and reply times drawn into an SVG file
+  --raw        listen: each chunk as received too, with its time
 
 Numbers are read as the panel reads them: &H hexadecimal, &O octal, halves
 rounded to even. --retries tries again after no answer or a wrong CRC. Exit
-status: 0 a value read, a write confirmed, a device found, a watch ended; 1 no
-answer; 2 wrong CRC; 3 exception; 4 port failure; 5 a correct reply that does
-not answer the request; 64 usage error; 74 a watch's output not written; 130
-interrupted. VEK_LOG names a traffic log that every command appends to.
+status: 0 a value read, a write confirmed, a device found, a watch or a listen
+ended; 1 no answer; 2 wrong CRC; 3 exception; 4 port failure; 5 a correct reply
+that does not answer the request; 64 usage error; 74 a watch's output not
+written; 130 interrupted. A watch and a listen run until Ctrl+C (exit 0) or
+their port fails (exit 4), and then print their counts on stderr. VEK_LOG names
+a traffic log that every command appends to.
 )";
 
 namespace {
@@ -362,7 +370,7 @@ Options Parse(const std::vector<std::string>& args)
         }
     }
     if (args.empty())
-        throw Refused{"a command is needed: read, write, scan or watch"};
+        throw Refused{"a command is needed: read, write, scan, watch or listen"};
     const std::string& verb = args[0];
     if (verb == "read")
         options.verb = Verb::Read;
@@ -372,8 +380,11 @@ Options Parse(const std::vector<std::string>& args)
         options.verb = Verb::Scan;
     else if (verb == "watch")
         options.verb = Verb::Watch;
+    else if (verb == "listen")
+        options.verb = Verb::Listen;
     else
-        throw Refused{"unknown command " + verb + " (read, write, scan or watch)"};
+        throw Refused{"unknown command " + verb + " (read, write, scan, watch or listen)"};
+    const bool listen = options.verb == Verb::Listen;
     const bool scan = options.verb == Verb::Scan;
     const bool watch = options.verb == Verb::Watch;
     const bool read = options.verb == Verb::Read || watch;
@@ -409,7 +420,12 @@ Options Parse(const std::vector<std::string>& args)
                 throw Refused{name + " takes no value"};
             return true;
         };
-        if (name == "--wait")
+        // Listening sends nothing: only the line's settings and the output's form.
+        if (listen && name != "--speed" && name != "--parity" && name != "--json" && name != "--raw")
+            throw Refused{"unknown option " + name + " for " + verb};
+        if (listen && name == "--raw")
+            options.raw = flag();
+        else if (name == "--wait")
             command.wait = Wait(value());
         else if (name == "--json")
             options.json = flag(), options.format = Format::Json, options.formatGiven = true;
@@ -458,6 +474,13 @@ Options Parse(const std::vector<std::string>& args)
             throw Refused{"unknown option " + name + " for " + verb};
     }
 
+    if (listen) {
+        if (positional.size() != 1)
+            throw Refused{positional.empty() ? "listen needs PORT"
+                                             : "unexpected argument " + positional[1]};
+        command.device = Device(positional[0]);
+        return options;
+    }
     if (address.has_value() != table.has_value())
         throw Refused{"--address and --table go together"};
     // PORT, then REF unless --address names the register, then a write's VALUEs.

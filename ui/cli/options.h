@@ -7,8 +7,8 @@
 #include <variant>
 #include <vector>
 
-// What vek-cli was asked to do, in typed values: one read or write, a scan or a watch.
-enum class Verb { Help, Version, Read, Write, Scan, Watch };
+// What vek-cli was asked to do, in typed values: one read or write, a scan, a watch, or listening.
+enum class Verb { Help, Version, Read, Write, Scan, Watch, Listen };
 
 // How a watch prints its polls.
 enum class Format { Table, Csv, Tsv, Json };
@@ -22,6 +22,7 @@ struct Options
     bool verbose = false;
     bool json = false;
     std::string portName; // PORT as given, for the traffic log
+    bool raw = false; // listen: each chunk as received too
     std::uint8_t firstStation = 1;
     std::uint8_t lastStation = 247;
     std::vector<int> speeds{19200, 9600, 38400};

@@ -194,6 +194,11 @@ std::vector<Arrival> QtSerialPort::Arrivals() const
     return m_arrivals;
 }
 
+void QtSerialPort::ForgetArrivals(std::size_t total)
+{
+    std::erase_if(m_arrivals, [total](const Arrival& a) { return a.total <= total; });
+}
+
 void QtSerialPort::Fetch()
 {
     const QByteArray data = m_port.readAll();

@@ -25,6 +25,7 @@ public:
     bool Discard() override;
     // Dated by Qt's ready-read, which wakes the wait anyway.
     std::vector<Arrival> Arrivals() const override;
+    void ForgetArrivals(std::size_t total) override;
     PortError Error() const override;
 
 private:

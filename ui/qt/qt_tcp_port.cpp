@@ -111,6 +111,7 @@ void QtTcpPort::Close()
     m_socket.abort();
     m_received.clear();
     m_total = 0;
+    m_forgotten = 0;
     m_arrivals.clear();
 }
 
@@ -123,6 +124,7 @@ bool QtTcpPort::Send(std::span<const std::uint8_t> bytes)
     Fetch();
     m_received.clear();
     m_total = 0;
+    m_forgotten = 0;
     m_arrivals.clear();
     const qint64 size = static_cast<qint64>(bytes.size());
     if (m_socket.write(reinterpret_cast<const char*>(bytes.data()), size) != size)
@@ -162,7 +164,7 @@ std::optional<Bytes> QtTcpPort::TakeAll()
 
 void QtTcpPort::Fetch()
 {
-    const std::size_t room = kMostReceived - std::min(m_total, kMostReceived);
+    const std::size_t room = kMostReceived - std::min(m_total - m_forgotten, kMostReceived);
     if (room == 0 || m_socket.bytesAvailable() <= 0)
         return;
     const QByteArray data = m_socket.read(static_cast<qint64>(room));
@@ -178,4 +180,10 @@ bool QtTcpPort::Fail(PortFault fault, const QString& system)
         m_error.system = system.toStdString();
     }
     return false;
+}
+
+void QtTcpPort::ForgetArrivals(std::size_t total)
+{
+    std::erase_if(m_arrivals, [total](const Arrival& a) { return a.total <= total; });
+    m_forgotten = std::max(m_forgotten, std::min(total, m_total));
 }

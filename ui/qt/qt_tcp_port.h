@@ -27,6 +27,8 @@ public:
     std::optional<Bytes> TakeAll() override;
     // Dated by Qt's ready-read, which wakes the wait anyway.
     std::vector<Arrival> Arrivals() const override { return m_arrivals; }
+    // A listener forgets what it has read: those bytes no longer count towards the bound either.
+    void ForgetArrivals(std::size_t total) override;
     PortError Error() const override { return m_error; }
 
 private:
@@ -42,5 +44,6 @@ private:
     bool m_closedByServer = false;
     Bytes m_received;        // not taken yet
     std::size_t m_total = 0; // received since the request (or the connection), taken or not
+    std::size_t m_forgotten = 0; // of those, the ones a listener has read and let go
     std::vector<Arrival> m_arrivals;
 };

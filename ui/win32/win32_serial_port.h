@@ -30,6 +30,10 @@ public:
     std::optional<Bytes> TakeAll() override;
     bool Discard() override;
     std::vector<Arrival> Arrivals() const override { return m_arrivals; }
+    void ForgetArrivals(std::size_t total) override
+    {
+        std::erase_if(m_arrivals, [total](const Arrival& a) { return a.total <= total; });
+    }
     PortError Error() const override;
 
 private:

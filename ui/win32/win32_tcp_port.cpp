@@ -232,6 +232,7 @@ void Win32TcpPort::Close()
     WSAResetEvent(m_event);
     m_received.clear();
     m_total = 0;
+    m_forgotten = 0;
     m_arrivals.clear();
 }
 
@@ -244,6 +245,7 @@ bool Win32TcpPort::Send(std::span<const std::uint8_t> bytes)
     Drain();
     m_received.clear();
     m_total = 0;
+    m_forgotten = 0;
     m_arrivals.clear();
     const int size = static_cast<int>(bytes.size());
     const int sent = send(m_socket, reinterpret_cast<const char*>(bytes.data()), size, 0);
@@ -293,8 +295,9 @@ void Win32TcpPort::Drain()
 {
     const std::size_t before = m_total;
     char chunk[4096];
-    while (!m_closedByServer && m_total < kMostReceived) {
-        const int room = static_cast<int>(std::min(sizeof chunk, kMostReceived - m_total));
+    while (!m_closedByServer && m_total - m_forgotten < kMostReceived) {
+        const int room =
+            static_cast<int>(std::min(sizeof chunk, kMostReceived - (m_total - m_forgotten)));
         const int got = recv(m_socket, chunk, room, 0);
         if (got > 0) {
             m_received.insert(m_received.end(), chunk, chunk + got);
@@ -329,4 +332,10 @@ bool Win32TcpPort::Fail(PortFault fault, std::string system)
     if (m_error.fault == PortFault::None)
         m_error = PortError{fault, m_error.device, std::move(system)};
     return false;
+}
+
+void Win32TcpPort::ForgetArrivals(std::size_t total)
+{
+    std::erase_if(m_arrivals, [total](const Arrival& a) { return a.total <= total; });
+    m_forgotten = std::max(m_forgotten, std::min(total, m_total));
 }

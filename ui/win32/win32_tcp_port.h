@@ -31,6 +31,8 @@ public:
     std::optional<std::size_t> BytesWaiting() override;
     std::optional<Bytes> TakeAll() override;
     std::vector<Arrival> Arrivals() const override { return m_arrivals; }
+    // A listener forgets what it has read: those bytes no longer count towards the bound either.
+    void ForgetArrivals(std::size_t total) override;
     PortError Error() const override { return m_error; }
 
 private:
@@ -47,6 +49,7 @@ private:
     bool m_closedByServer = false;
     Bytes m_received;        // not taken yet
     std::size_t m_total = 0; // received since the request (or the connection), taken or not
+    std::size_t m_forgotten = 0; // of those, the ones a listener has read and let go
     std::vector<Arrival> m_arrivals;
     PortError m_error;
 };
