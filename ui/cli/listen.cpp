@@ -24,35 +24,6 @@ std::string AllHex(std::span<const std::uint8_t> bytes)
     return Hex(bytes, bytes.size());
 }
 
-std::string Quoted(const std::string& text)
-{
-    std::string json = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\')
-            json += '\\';
-        if (static_cast<unsigned char>(c) >= 0x20)
-            json += c;
-    }
-    return json + "\"";
-}
-
-std::string Field(const char* name, const std::string& json)
-{
-    return ",\"" + std::string(name) + "\":" + json;
-}
-
-std::string Milliseconds(double seconds)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", seconds * 1000);
-    return text;
-}
-
-const char* ParityWord(Parity parity)
-{
-    return parity == Parity::Odd ? "odd" : parity == Parity::Even ? "even" : "none";
-}
-
 // What a piece that makes no frame is, as JSON names it: "wrong_crc".
 std::string KindName(PieceKind kind)
 {
@@ -253,7 +224,7 @@ ExitStatus Listen(Line& line, const Options& options, std::FILE* out, std::FILE*
     else
         std::fprintf(err, "vek-cli: listening on %s at %d %s; Ctrl+C ends\n",
                      command.device.c_str(), command.settings.baud,
-                     ParityWord(command.settings.parity));
+                     ParityName(command.settings.parity));
     std::fflush(err);
     const double start = line.wait.clock();
     const WallClock clock(start);
@@ -318,7 +289,7 @@ ExitStatus Listen(Line& line, const Options& options, std::FILE* out, std::FILE*
         std::fprintf(err, "vek-cli: %s\n", PortErrorText(*failed).c_str());
     std::fprintf(err, "vek-cli: listened %.1f s on %s at %d %s\n", line.wait.clock() - start,
                  command.device.c_str(), command.settings.baud,
-                 ParityWord(command.settings.parity));
+                 ParityName(command.settings.parity));
     PrintTally(err, tally);
     return failed ? kExitPortError : kExitOk;
 }

@@ -58,8 +58,6 @@ std::string Quoted(const std::string& text)
     return json + "\"";
 }
 
-namespace {
-
 std::string Field(const char* name, const std::string& json)
 {
     return ",\"" + std::string(name) + "\":" + json;
@@ -71,8 +69,6 @@ std::string Milliseconds(double seconds)
     std::snprintf(text, sizeof text, "%.1f", seconds * 1000);
     return text;
 }
-
-} // namespace
 
 namespace {
 

@@ -23,6 +23,10 @@ ExitStatus StatusOf(Result result);
 
 // A text as a JSON string, quotes and escapes included.
 std::string Quoted(const std::string& text);
+// A JSON object's field after the first: ,"name":json.
+std::string Field(const char* name, const std::string& json);
+// Seconds as milliseconds with one decimal, "14.2".
+std::string Milliseconds(double seconds);
 // A value in JSON: a number where it is a finite one, else a string.
 std::string JsonValue(ValueType type, const std::string& text);
 

@@ -15,13 +15,6 @@
 
 namespace {
 
-std::string Ms(double seconds)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", seconds * 1000);
-    return text;
-}
-
 std::string Num(double x)
 {
     char text[32];
@@ -146,7 +139,7 @@ std::string Header(const Options& options, const std::vector<std::string>& refs)
 std::string Row(const Options& options, const Polled& poll, const std::optional<double>& change,
                 std::size_t columns)
 {
-    const std::string reply = poll.replySeconds ? Ms(*poll.replySeconds) : "";
+    const std::string reply = poll.replySeconds ? Milliseconds(*poll.replySeconds) : "";
     std::vector<std::string> texts = poll.texts;
     texts.resize(columns);
     switch (options.format) {
@@ -189,8 +182,8 @@ std::string StatusLine(const WatchStats& stats)
     std::string line = "polls " + std::to_string(stats.polls) + ", answered " +
                        Num(stats.polls ? 100.0 * stats.answered / stats.polls : 0) + "%";
     if (stats.replies.Count())
-        line += ", reply last " + Ms(stats.replies.Last()) + " ms, median " +
-                Ms(stats.replies.Quantile(0.5)) + " ms";
+        line += ", reply last " + Milliseconds(stats.replies.Last()) + " ms, median " +
+                Milliseconds(stats.replies.Quantile(0.5)) + " ms";
     if (stats.values)
         line += ", value " + Num(stats.valueMin) + " to " + Num(stats.valueMax);
     return line;
@@ -209,8 +202,8 @@ std::vector<std::string> Summary(const WatchStats& stats, const Schedule& schedu
     lines.push_back(head);
     const ReplyTimes& r = stats.replies;
     if (r.Count())
-        lines.push_back("reply min " + Ms(r.Min()) + ", median " + Ms(r.Quantile(0.5)) +
-                        ", p99 " + Ms(r.Quantile(0.99)) + ", max " + Ms(r.Max()) + " ms");
+        lines.push_back("reply min " + Milliseconds(r.Min()) + ", median " + Milliseconds(r.Quantile(0.5)) +
+                        ", p99 " + Milliseconds(r.Quantile(0.99)) + ", max " + Milliseconds(r.Max()) + " ms");
     if (stats.values)
         lines.push_back("value min " + Num(stats.valueMin) + ", mean " +
                         Num(stats.valueSum / stats.values) + ", max " + Num(stats.valueMax));
@@ -231,8 +224,8 @@ std::string SummaryJson(const WatchStats& stats, const Schedule& schedule, doubl
                        ",\"late\":" + std::to_string(schedule.Late()) +
                        ",\"skipped\":" + std::to_string(schedule.Skipped());
     if (r.Count())
-        json += ",\"reply_ms\":{\"min\":" + Ms(r.Min()) + ",\"median\":" + Ms(r.Quantile(0.5)) +
-                ",\"p99\":" + Ms(r.Quantile(0.99)) + ",\"max\":" + Ms(r.Max()) + "}";
+        json += ",\"reply_ms\":{\"min\":" + Milliseconds(r.Min()) + ",\"median\":" + Milliseconds(r.Quantile(0.5)) +
+                ",\"p99\":" + Milliseconds(r.Quantile(0.99)) + ",\"max\":" + Milliseconds(r.Max()) + "}";
     if (stats.values)
         json += ",\"value\":{\"min\":" + Num(stats.valueMin) + ",\"mean\":" +
                 Num(stats.valueSum / stats.values) + ",\"max\":" + Num(stats.valueMax) + "}";
