@@ -83,6 +83,7 @@ listen() {
 }
 listen 0 INT
 listen 4 USR1
+said "device disconnected"
 # A name is looked up in the program itself (wine's sockets are its server's): in a network
 # namespace of its own, where the lookup cannot leave the machine and fails at once.
 if unshare -n true 2>/dev/null; then

@@ -309,6 +309,7 @@ bool Win32SerialPort::FailWhileOpen(DWORD error)
     case ERROR_BAD_COMMAND:
     case ERROR_GEN_FAILURE:
     case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_NOT_READY: // wine's word for a line hung up under it
     case ERROR_OPERATION_ABORTED:
         return Fail(PortFault::Disconnected);
     default:
