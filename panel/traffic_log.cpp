@@ -135,28 +135,36 @@ std::tm LocalNow(int& ms, long& offset)
 
 } // namespace
 
-std::string LocalTimestamp()
+namespace {
+
+// Now as local time with milliseconds, the date and time parted by `between`; with `offset`, the
+// offset from UTC after it.
+std::string Timestamp(char between, bool withOffset)
 {
     int ms = 0;
     long offset = 0;
     const std::tm local = LocalNow(ms, offset);
+    const std::string format = std::string("%Y-%m-%d") + between + "%H:%M:%S";
     char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    char withMs[40];
-    std::snprintf(withMs, sizeof withMs, "%s.%03d", text, ms);
-    return withMs;
+    std::strftime(text, sizeof text, format.c_str(), &local);
+    const long minutes = std::labs(offset) / 60;
+    char stamp[64];
+    if (withOffset)
+        std::snprintf(stamp, sizeof stamp, "%s.%03d%c%02ld:%02ld", text, ms,
+                      offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    else
+        std::snprintf(stamp, sizeof stamp, "%s.%03d", text, ms);
+    return stamp;
+}
+
+} // namespace
+
+std::string LocalTimestamp()
+{
+    return Timestamp(' ', false);
 }
 
 std::string IsoTimestamp()
 {
-    int ms = 0;
-    long offset = 0;
-    const std::tm local = LocalNow(ms, offset);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    const long minutes = std::labs(offset) / 60;
-    char iso[64];
-    std::snprintf(iso, sizeof iso, "%s.%03d%c%02ld:%02ld", text, ms, offset < 0 ? '-' : '+',
-                  minutes / 60, minutes % 60);
-    return iso;
+    return Timestamp('T', true);
 }
